@@ -1,0 +1,49 @@
+# Varne: `make run` starts the editor, `make test` runs the whole test suite.
+# Both install the Debian packages they need first.
+
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= 2
+PREFIX ?= /usr/local
+
+.PHONY: all deps build run test test-sanitize bench install package format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	    echo "make run: no display found (DISPLAY and WAYLAND_DISPLAY are unset): run it from a desktop session."; \
+	    exit 1; \
+	fi
+	@$(BUILD)/varne
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	@cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	@$(BUILD)/bench/varne-bench
+
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	@rm -rf $(BUILD) $(SANITIZE_BUILD)

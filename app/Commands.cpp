@@ -1,0 +1,75 @@
+#include "app/EditorApp.h"
+#include "platform/FrameWindow.h"
+
+void EditorApp::ExecuteCommand(unsigned short id) {
+    switch (id) {
+    case IDM_NEW:
+        if (ConfirmDiscard() != platform::IDCANCEL)
+            NewDocument();
+        break;
+    case IDM_OPEN:
+        if (ConfirmDiscard() != platform::IDCANCEL)
+            ChooseAndOpen();
+        break;
+    case IDM_SAVE:
+        Save();
+        break;
+    case IDM_SAVEAS:
+        SaveAs();
+        break;
+    case IDM_EXIT:
+        if (ConfirmDiscard() != platform::IDCANCEL)
+            platform::CurrentDesktop().PostQuitMessage(0);
+        break;
+    case IDM_CUT:
+        SendEditor(WM_CUT);
+        break;
+    case IDM_COPY:
+        SendEditor(WM_COPY);
+        break;
+    case IDM_UNDO:
+        SendEditor(WM_UNDO);
+        break;
+    case IDM_REDO:
+        SendEditor(SCI_REDO);
+        break;
+    case IDM_PASTE:
+        SendEditor(WM_PASTE);
+        break;
+    case IDM_DELETE:
+        SendEditor(WM_CLEAR);
+        break;
+    case IDM_SELECTALL:
+        SendEditor(SCI_SELECTALL);
+        break;
+    default:
+        break;
+    }
+}
+
+void EditorApp::UpdateMenus() {
+    SetMenuItemEnabled(IDM_SAVE, modified);
+    SetMenuItemEnabled(IDM_UNDO, SendEditor(EM_CANUNDO) != 0);
+    SetMenuItemEnabled(IDM_REDO, SendEditor(SCI_CANREDO) != 0);
+    SetMenuItemEnabled(IDM_PASTE, SendEditor(EM_CANPASTE) != 0);
+}
+
+void EditorApp::SetMenuItemEnabled(unsigned short id, bool enabled) {
+    if (frameWindow)
+        frameWindow->EnableMenuItem(id, enabled);
+}
+
+void EditorApp::HandleNotification(const NotificationHeader& header) {
+    switch (header.code) {
+    case SCN_SAVEPOINTREACHED:
+        modified = false;
+        UpdateMenus();
+        break;
+    case SCN_SAVEPOINTLEFT:
+        modified = true;
+        UpdateMenus();
+        break;
+    default:
+        break;
+    }
+}

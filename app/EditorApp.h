@@ -1,0 +1,73 @@
+// Varne's one application object. All of the program's state lives in theApp;
+// the frame's handlers and the start-up code reach it directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "editor/EditorMessages.h"
+#include "platform/Platform.h"
+#include "resources/Resources.h"
+
+class QApplication;
+class EditorWindow;
+namespace platform {
+class FrameWindow;
+}
+
+// Files move between disk and the component in blocks of this many bytes.
+constexpr int blockSize = 131072;
+
+class EditorApp {
+  public:
+    EditorApp() = default;
+    EditorApp(const EditorApp&) = delete;
+    EditorApp& operator=(const EditorApp&) = delete;
+
+    QApplication* instance = nullptr;
+    platform::FrameWindow* frameWindow = nullptr;
+    EditorWindow* editorWindow = nullptr;
+    bool modified = false;
+    std::string filePath; // bytes; empty for an untitled document
+
+    // Document state and file transfer (document/Document.cpp).
+    void UpdateTitle();
+    void NewDocument();
+    void LoadFile(const std::string& path);
+    bool SaveToFile();
+    void GetTextRange(int start, int end, char* buffer);
+
+    // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs
+    // return true when the text is safely on disk.
+    void ChooseAndOpen();
+    bool Save();
+    bool SaveAs();
+    int ConfirmDiscard();
+
+    // Commands, menu state and save points (app/Commands.cpp).
+    void ExecuteCommand(unsigned short id);
+    void UpdateMenus();
+    void SetMenuItemEnabled(unsigned short id, bool enabled);
+    void HandleNotification(const NotificationHeader& header);
+
+    // Styling (editor/Styling.cpp). A size below 1 or no face leaves it as it is.
+    void SetStyle(int style, long fore, long back, int size = -1, const char* face = nullptr);
+    void ConfigureEditor();
+
+    // The one way messages reach the component (editor/EditorWindow.cpp). The
+    // platform's WM_ and EM_ messages are passed on as their SCI_ equivalents.
+    // Without an editor window nothing happens and the result is 0.
+    long SendEditor(unsigned int message, unsigned long wParam = 0, long lParam = 0);
+    long SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
+
+    // Start-up and shut-down (app/StartUp.cpp).
+    void StartUp(QApplication& application);
+    void ShutDown();
+
+  private:
+    void ShowMessage(const std::string& text);
+    void ReserveRoomFor(int64_t bytes);
+    bool CloseRequested();
+};
+
+extern EditorApp theApp;

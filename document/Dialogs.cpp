@@ -1,0 +1,49 @@
+#include "app/EditorApp.h"
+#include "editor/EditorWindow.h"
+#include "platform/FrameWindow.h"
+
+void EditorApp::ChooseAndOpen() {
+    platform::FileDialogRequest request;
+    request.title = "Open File";
+    request.filters = {
+        {"Web (.html;.htm;.asp;.shtml;.css;.xml)", "*.html;*.htm;*.asp;*.shtml;*.css;*.xml"},
+        {"All Files (*.*)", "*.*"},
+    };
+    std::string path;
+    if (platform::CurrentDesktop().GetOpenFileName(frameWindow, request, path))
+        LoadFile(path);
+}
+
+// An untitled document has no path to save to, so it asks for one.
+bool EditorApp::Save() {
+    if (filePath.empty())
+        return SaveAs();
+    return SaveToFile();
+}
+
+bool EditorApp::SaveAs() {
+    platform::FileDialogRequest request;
+    request.title = "Save File";
+    request.initialPath = filePath;
+    std::string path;
+    if (!platform::CurrentDesktop().GetSaveFileName(frameWindow, request, path))
+        return false;
+    filePath = path;
+    UpdateTitle();
+    const bool saved = SaveToFile();
+    if (editorWindow)
+        editorWindow->viewport()->update();
+    return saved;
+}
+
+// Yes answers Cancel when the save does not happen, so the text is never
+// dropped on the strength of a save that failed or was called off.
+int EditorApp::ConfirmDiscard() {
+    if (!modified)
+        return platform::IDYES;
+    const int answer = platform::CurrentDesktop().MessageBox(
+        frameWindow, "Save changes to \"" + filePath + "\"?", "Varne", platform::MB_YESNOCANCEL);
+    if (answer == platform::IDYES && !Save())
+        return platform::IDCANCEL;
+    return answer;
+}

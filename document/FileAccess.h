@@ -1,0 +1,55 @@
+// Moving bytes between files and memory with every step checked. Paths are
+// byte strings, passed to the system exactly as given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Empty reason means success; otherwise a sentence for the person at the desk.
+struct FileStatus {
+    std::string reason;
+    bool Ok() const { return reason.empty(); }
+};
+
+// The largest file the editing component can hold: its positions are 32-bit.
+constexpr int64_t maxDocumentSize = INT32_MAX;
+
+// A regular file opened for reading. Anything else (a folder, a pipe, a device,
+// a socket) is refused at once, before a single byte is read, and so is a file
+// the component could not hold.
+class FileReader {
+  public:
+    FileReader() = default;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader();
+
+    FileStatus Open(const std::string& path);
+    int64_t Size() const { return size; }
+    // Reads up to count bytes: the number read, 0 at the end, -1 on an error
+    // (then LastError() says what went wrong).
+    long Read(char* buffer, size_t count);
+    FileStatus LastError() const { return lastError; }
+
+  private:
+    int fd = -1;
+    int64_t size = 0;
+    int64_t bytesRead = 0;
+    FileStatus lastError;
+};
+
+// Gives the bytes [start, start + count) of what is being saved.
+using BlockSource = std::function<const char*(int64_t start, size_t count)>;
+
+// Writes length bytes, fetched from source in blocks of at most blockSize, to
+// path so that a failure or a crash at any moment leaves either the old file or
+// the new one whole. The new bytes go to a fresh file in the same folder, which
+// is flushed to disk and renamed over the target. A symbolic link is followed
+// and stays a link. The file is written in place instead (truncated, then
+// written, every step checked) where a rename would break something the user
+// relies on: more than one hard link, an owner or group that cannot be given
+// to a new file, or a folder that does not allow new files.
+FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
+                    const BlockSource& source);

@@ -1,0 +1,79 @@
+// The messages and notifications the program exchanges with the editing
+// component, under the component's own names and numbers.
+#pragma once
+
+// Component messages.
+enum EditorMessage : unsigned int {
+    SCI_ADDTEXT = 2001,
+    SCI_CLEARALL = 2004,
+    SCI_GETLENGTH = 2006,
+    SCI_REDO = 2011,
+    SCI_SETUNDOCOLLECTION = 2012,
+    SCI_SELECTALL = 2013,
+    SCI_SETSAVEPOINT = 2014,
+    SCI_CANREDO = 2016,
+    SCI_GOTOPOS = 2025,
+    SCI_STYLECLEARALL = 2050,
+    SCI_STYLESETFORE = 2051,
+    SCI_STYLESETBACK = 2052,
+    SCI_STYLESETBOLD = 2053,
+    SCI_STYLESETSIZE = 2055,
+    SCI_STYLESETFONT = 2056,
+    SCI_STYLESETEOLFILLED = 2057,
+    SCI_SETSTYLEBITS = 2090,
+    SCI_GETTEXTRANGE = 2162,
+    SCI_CANPASTE = 2173,
+    SCI_CANUNDO = 2174,
+    SCI_EMPTYUNDOBUFFER = 2175,
+    SCI_UNDO = 2176,
+    SCI_CUT = 2177,
+    SCI_COPY = 2178,
+    SCI_PASTE = 2179,
+    SCI_CLEAR = 2180,
+    SCI_CANCEL = 2325,
+    SCI_SETMODEVENTMASK = 2359,
+    SCI_ALLOCATE = 2446,
+    SCI_SETLEXER = 4001,
+    SCI_SETKEYWORDS = 4005,
+};
+
+// The platform's edit-control messages the program uses; SendEditor() passes
+// each on as its component equivalent.
+enum EditMessage : unsigned int {
+    EM_CANUNDO = 0xC6,
+    EM_EMPTYUNDOBUFFER = 0xCD,
+    WM_CUT = 0x300,
+    WM_COPY = 0x301,
+    WM_PASTE = 0x302,
+    WM_CLEAR = 0x303,
+    WM_UNDO = 0x304,
+    EM_CANPASTE = 0x432,
+    EM_GETTEXTRANGE = 0x44B,
+};
+
+// Notification codes.
+enum EditorNotification : unsigned int {
+    SCN_SAVEPOINTREACHED = 2002,
+    SCN_SAVEPOINTLEFT = 2003,
+};
+
+constexpr int SCLEX_HTML = 4;
+constexpr int STYLE_DEFAULT = 32;
+
+// The header of a notification: only the code is read.
+struct NotificationHeader {
+    unsigned int code;
+};
+
+// The component's text-range record: bytes [cpMin, cpMax) are copied to
+// lpstrText, followed by a NUL.
+struct TextRange {
+    long cpMin;
+    long cpMax;
+    char* lpstrText;
+};
+
+// A colour as the component takes it: red in the low byte, blue in the high.
+constexpr long RGB(int red, int green, int blue) {
+    return red | (green << 8) | (blue << 16);
+}

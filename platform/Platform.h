@@ -1,0 +1,65 @@
+// What the program asks of the desktop beyond its own windows: message boxes,
+// the open and save dialogs, and ending the event loop. Everything goes through
+// one replaceable Desktop, so that tests can answer in place of a person.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class QString;
+class QWidget;
+
+namespace platform {
+
+enum DialogAnswer { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+enum MessageBoxType { MB_OK = 0, MB_YESNOCANCEL = 3 };
+
+struct FileFilter {
+    std::string displayText; // as the user reads it
+    std::string pattern;     // patterns separated by ';', such as "*.html;*.htm"
+};
+
+struct FileDialogRequest {
+    std::string title;
+    std::vector<FileFilter> filters; // the first one starts selected
+    std::string initialPath;         // path bytes; empty for none
+};
+
+class Desktop {
+  public:
+    virtual ~Desktop() = default;
+    // Returns the button chosen: IDOK, or IDYES, IDNO or IDCANCEL.
+    virtual int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                           MessageBoxType type) = 0;
+    // Each returns true and sets path (bytes) when the user confirms a name.
+    virtual bool GetOpenFileName(QWidget* owner, const FileDialogRequest& request,
+                                 std::string& path) = 0;
+    virtual bool GetSaveFileName(QWidget* owner, const FileDialogRequest& request,
+                                 std::string& path) = 0;
+    // Ends the event loop with this status once the current handler returns.
+    virtual void PostQuitMessage(int status) = 0;
+};
+
+// The Qt dialogs and QCoreApplication::exit.
+class QtDesktop : public Desktop {
+  public:
+    int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                   MessageBoxType type) override;
+    bool GetOpenFileName(QWidget* owner, const FileDialogRequest& request,
+                         std::string& path) override;
+    bool GetSaveFileName(QWidget* owner, const FileDialogRequest& request,
+                         std::string& path) override;
+    void PostQuitMessage(int status) override;
+};
+
+// The desktop in use; QtDesktop unless another was installed.
+Desktop& CurrentDesktop();
+// Installs desktop (not owned), or the Qt one again when given nullptr.
+void SetDesktop(Desktop* desktop);
+
+// Path bytes shown to a person, and a chosen name turned back into bytes.
+std::string DisplayToBytes(const QString& name);
+QString BytesToDisplay(const std::string& bytes);
+
+} // namespace platform

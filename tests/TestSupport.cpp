@@ -1,0 +1,122 @@
+#include "tests/TestSupport.h"
+
+#include <QApplication>
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "editor/EditorWindow.h"
+#include "platform/FrameWindow.h"
+
+int ScriptedDesktop::MessageBox(QWidget*, const std::string& text, const std::string& caption,
+                                platform::MessageBoxType type) {
+    messages.push_back({text, caption, type});
+    if (type == platform::MB_OK)
+        return platform::IDOK;
+    if (answers.empty()) {
+        ADD_FAILURE() << "unexpected question: " << text;
+        return platform::IDCANCEL;
+    }
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+bool ScriptedDesktop::Choose(bool save, const platform::FileDialogRequest& request,
+                             std::string& path) {
+    dialogs.push_back({save, request});
+    if (fileNames.empty()) {
+        ADD_FAILURE() << "unexpected dialog: " << request.title;
+        return false;
+    }
+    path = fileNames.front();
+    fileNames.pop_front();
+    return !path.empty();
+}
+
+bool ScriptedDesktop::GetOpenFileName(QWidget*, const platform::FileDialogRequest& request,
+                                      std::string& path) {
+    return Choose(false, request, path);
+}
+
+bool ScriptedDesktop::GetSaveFileName(QWidget*, const platform::FileDialogRequest& request,
+                                      std::string& path) {
+    return Choose(true, request, path);
+}
+
+TempDir::TempDir() {
+    char name[] = "/tmp/varne-test-XXXXXX";
+    path = ::mkdtemp(name);
+}
+
+TempDir::~TempDir() {
+    // Folders a test made read-only must be writable again to be removed.
+    std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        ADD_FAILURE() << "could not remove " << path;
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void EditorTest::SetUp() {
+    platform::SetDesktop(&desktop);
+    theApp.StartUp(*static_cast<QApplication*>(QApplication::instance()));
+    QApplication::processEvents();
+}
+
+void EditorTest::TearDown() {
+    theApp.ShutDown();
+    platform::SetDesktop(nullptr);
+    QApplication::processEvents();
+    EXPECT_TRUE(desktop.answers.empty()) << "questions expected but never asked";
+    EXPECT_TRUE(desktop.fileNames.empty()) << "dialogs expected but never shown";
+}
+
+std::string EditorTest::EditorText() {
+    const long length = theApp.SendEditor(SCI_GETLENGTH);
+    std::string text(size_t(length) + 1, '\0');
+    theApp.GetTextRange(0, int(length), text.data());
+    text.resize(size_t(length));
+    return text;
+}
+
+void EditorTest::TypeText(const std::string& text) {
+    QTest::keyClicks(theApp.editorWindow, QString::fromStdString(text));
+}
+
+void EditorTest::Command(unsigned short id) {
+    theApp.ExecuteCommand(id);
+    theApp.UpdateMenus();
+}
+
+std::string EditorTest::Caption() {
+    return theApp.frameWindow->windowTitle().toStdString();
+}
+
+bool EditorTest::MenuEnabled(unsigned short id) {
+    return theApp.frameWindow->IsMenuItemEnabled(id);
+}
+
+int main(int argc, char* argv[]) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,77 @@
+// Shared pieces of the test suite: a desktop that answers dialogs from a script,
+// a temporary folder, byte-exact file helpers, and a fixture that starts the
+// real program objects with the real editor widget.
+#pragma once
+
+#include <deque>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "app/EditorApp.h"
+#include "platform/Platform.h"
+
+struct MessageRecord {
+    std::string text;
+    std::string caption;
+    platform::MessageBoxType type;
+};
+
+struct FileDialogRecord {
+    bool save;
+    platform::FileDialogRequest request;
+};
+
+// Answers message boxes and file dialogs from queues filled by the test and
+// records what was asked. An unexpected question fails the test.
+class ScriptedDesktop : public platform::Desktop {
+  public:
+    std::deque<int> answers;           // for Yes/No/Cancel questions
+    std::deque<std::string> fileNames; // an empty name cancels the dialog
+    std::vector<MessageRecord> messages;
+    std::vector<FileDialogRecord> dialogs;
+    std::vector<int> quits;
+
+    int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                   platform::MessageBoxType type) override;
+    bool GetOpenFileName(QWidget* owner, const platform::FileDialogRequest& request,
+                         std::string& path) override;
+    bool GetSaveFileName(QWidget* owner, const platform::FileDialogRequest& request,
+                         std::string& path) override;
+    void PostQuitMessage(int status) override { quits.push_back(status); }
+
+  private:
+    bool Choose(bool save, const platform::FileDialogRequest& request, std::string& path);
+};
+
+// A folder under /tmp removed with everything in it at the end of the test.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    std::string Path(const std::string& name) const { return path + "/" + name; }
+    const std::string& Root() const { return path; }
+
+  private:
+    std::string path;
+};
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+
+// Starts the program as main() does, with a scripted desktop.
+class EditorTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string EditorText();
+    void TypeText(const std::string& text); // real key presses into the editor
+    void Command(unsigned short id);        // what the frame does with a command
+    std::string Caption();
+    bool MenuEnabled(unsigned short id);
+
+    ScriptedDesktop desktop;
+    TempDir dir;
+};
