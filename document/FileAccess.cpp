@@ -110,6 +110,9 @@ FileStatus FlushAndClose(FileDescriptor& file) {
     return FileStatus{};
 }
 
+// Overwrites the file from its start and then cuts it to the new length. The
+// room for the new bytes is reserved first where the file system can, so that
+// a full disk is found before a single byte of the old content is changed.
 FileStatus WriteInPlace(const std::string& target, int64_t length, size_t blockSize,
                         const BlockSource& source) {
     FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -120,11 +123,14 @@ FileStatus WriteInPlace(const std::string& target, int64_t length, size_t blockS
         return Failure(errno);
     if (!S_ISREG(st.st_mode))
         return NotRegular(st);
-    if (::ftruncate(file.Get(), 0) != 0)
+    if (length > 0 && ::fallocate(file.Get(), FALLOC_FL_KEEP_SIZE, 0, length) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS)
         return Failure(errno);
     FileStatus status = WriteBlocks(file.Get(), length, blockSize, source);
     if (!status.Ok())
         return status;
+    if (::ftruncate(file.Get(), length) != 0)
+        return Failure(errno);
     return FlushAndClose(file);
 }
 
