@@ -2,10 +2,14 @@
 
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
@@ -119,4 +123,33 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+ScopedTmpfs::ScopedTmpfs(const std::string& size) {
+    if (::geteuid() != 0)
+        return;
+    mounted = ::mount("tmpfs", dir.Root().c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+}
+
+ScopedTmpfs::~ScopedTmpfs() {
+    if (mounted)
+        ::umount2(dir.Root().c_str(), MNT_DETACH);
+}
+
+bool ScopedTmpfs::RemountReadOnly() {
+    return ::mount("tmpfs", dir.Root().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* folder = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -75,3 +75,21 @@ class EditorTest : public ::testing::Test {
     ScriptedDesktop desktop;
     TempDir dir;
 };
+
+// A small tmpfs mounted on a fresh folder for the life of the object, to make
+// a full or read-only disk real. Needs root; Mounted() says whether it worked.
+class ScopedTmpfs {
+  public:
+    explicit ScopedTmpfs(const std::string& size);
+    ~ScopedTmpfs();
+    bool Mounted() const { return mounted; }
+    bool RemountReadOnly();
+    std::string Path(const std::string& name) const { return dir.Path(name); }
+
+  private:
+    TempDir dir;
+    bool mounted = false;
+};
+
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::string> ListFolder(const std::string& path);

@@ -1,0 +1,23 @@
+// Saves a generated file slowly, block by block, so that a test can kill it
+// part-way: save-writer PATH BLOCKS. Block n holds the byte 'a' + n % 26.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "document/FileAccess.h"
+
+int main(int argc, char* argv[]) {
+    if (argc != 3)
+        return 2;
+    constexpr size_t block = 131072;
+    const int64_t blocks = std::atoll(argv[2]);
+    std::vector<char> buffer(block);
+    const BlockSource source = [&](int64_t start, size_t count) {
+        std::memset(buffer.data(), 'a' + int(start / int64_t(block)) % 26, count);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return buffer.data();
+    };
+    return SaveFile(argv[1], blocks * int64_t(block), block, source).Ok() ? 0 : 1;
+}
