@@ -31,10 +31,12 @@ test: build
 test-sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
-	@cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	@cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	    ctest --output-on-failure -j$(JOBS)
 
 bench: build
-	@$(BUILD)/bench/varne-bench
+	@for size in 1 10 100; do $(BUILD)/bench/varne-bench $$size 2>/dev/null || exit 1; echo; done
 
 install: build
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)

@@ -28,7 +28,11 @@ void EditorApp::UpdateTitle() {
 }
 
 void EditorApp::NewDocument() {
+    // The cleared text is not worth an undo step that is forgotten at once, and
+    // recording it would copy the whole document first.
+    SendEditor(SCI_SETUNDOCOLLECTION, 0);
     SendEditor(SCI_CLEARALL);
+    SendEditor(SCI_SETUNDOCOLLECTION, 1);
     SendEditor(EM_EMPTYUNDOBUFFER);
     filePath.clear();
     UpdateTitle();

@@ -48,7 +48,7 @@ expect_exit() {
     kill -0 "$app" 2>/dev/null && fail "Varne did not exit"
     wait "$app"
     status=$?
-    [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
+    [ "$status" -eq "$1" ] || { cat "$work/varne.log" >&2; fail "exit status $status, expected $1"; }
 }
 
 keys() { xdotool key --clearmodifiers --delay 60 "$@"; sleep 0.3; }

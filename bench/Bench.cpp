@@ -1,0 +1,266 @@
+// Measures Varne's own operations on generated HTML of a given size, offscreen:
+// open, typing, jumping to the end, save and memory, beside floors measured in
+// the same run. Usage: varne-bench MEBIBYTES [FOLDER]
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/EditorApp.h"
+#include "editor/EditorWindow.h"
+#include "platform/Platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// About eight lines a KiB of markup with attributes, entities, inline client
+// scripts in both languages and server blocks.
+void WriteHtml(const std::string& path, int64_t bytes) {
+    std::mt19937 random(7);
+    std::ofstream out(path, std::ios::binary);
+    const char* words[] = {"lorem",       "ipsum",      "dolor", "sit",      "amet",
+                           "consectetur", "adipiscing", "elit",  "sed",      "do",
+                           "eiusmod",     "tempor",     "&amp;", "&lt;b&gt;"};
+    auto sentence = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += std::string(words[random() % 14]) + " ";
+        return s;
+    };
+    out << "<!DOCTYPE html>\n<html>\n<head><title>Generated page</title></head>\n<body>\n";
+    int64_t written = 60;
+    for (int block = 0; written < bytes; ++block) {
+        std::string chunk;
+        chunk += "<div class=\"section s" + std::to_string(block) + "\" id=\"d" +
+                 std::to_string(block) + "\">\n";
+        chunk += "  <h2 style=\"color: #336699\">Heading " + std::to_string(block) + "</h2>\n";
+        for (int p = 0; p < 3; ++p)
+            chunk += "  <p>" + sentence(12) + "<a href=\"page" + std::to_string(p) +
+                     ".html?x=1&amp;y=2\">link</a></p>\n";
+        switch (block % 4) {
+        case 0:
+            chunk += "  <script type=\"text/javascript\">\n    function f" + std::to_string(block) +
+                     "(a) { var s = 'text'; if (a > 10) { return a * 2; } return 0; }\n"
+                     "  </script>\n";
+            break;
+        case 1:
+            chunk += "  <% Dim total: total = 0: For i = 1 To 10: total = total + i: Next %>\n";
+            break;
+        case 2:
+            chunk += "  <script language=\"vbscript\">\n    Dim name\n    name = \"value\"\n"
+                     "  </script>\n";
+            break;
+        default:
+            chunk += "  <table border=\"1\"><tr><td>" + sentence(4) + "</td><td>" +
+                     std::to_string(random()) + "</td></tr></table>\n";
+        }
+        chunk += "</div>\n";
+        out << chunk;
+        written += int64_t(chunk.size());
+    }
+    out << "</body>\n</html>\n";
+}
+
+void Paint() {
+    theApp.editorWindow->viewport()->repaint();
+}
+
+struct Samples {
+    std::vector<double> values;
+    double Median() {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0 : values[values.size() / 2];
+    }
+    double Max() { return values.empty() ? 0 : *std::max_element(values.begin(), values.end()); }
+};
+
+double TimeKey(long position) {
+    theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(position));
+    Paint();
+    const auto start = Clock::now();
+    QTest::keyClick(theApp.editorWindow, Qt::Key_X);
+    Paint();
+    return MillisecondsSince(start);
+}
+
+// Milliseconds since the process started, restart for huge pages included:
+// the kernel's start time of the process, which an exec keeps.
+double MillisecondsSinceProcessStart() {
+    std::ifstream stat("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22; ++i)
+        fields >> field; // field 22 is the start time in clock ticks since boot
+    timespec now;
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const double started = std::stod(field) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6 - started;
+}
+
+long PeakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+double RunCommand(const std::string& command) {
+    const auto start = Clock::now();
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+    return MillisecondsSince(start);
+}
+
+// Reading the file whole plus one insertion into a fresh component.
+double FloorOpen(const std::string& path) {
+    const auto start = Clock::now();
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(0, std::ios::end);
+        bytes.resize(size_t(in.tellg()));
+        in.seekg(0);
+        in.read(bytes.data(), std::streamsize(bytes.size()));
+    }
+    QsciScintillaBase fresh;
+    fresh.SendScintilla(SCI_ADDTEXT, bytes.size(), bytes.data());
+    return MillisecondsSince(start);
+}
+
+void Row(const char* what, double value, const char* unit, const char* target = "") {
+    std::printf("  %-48s %9.1f %-3s %s\n", what, value, unit, target);
+}
+
+void Check(const char* what, double value, const char* unit, double limit) {
+    char target[64];
+    std::snprintf(target, sizeof target, "target <= %g %s: %s", limit, unit,
+                  value <= limit ? "met" : "MISSED");
+    Row(what, value, unit, target);
+}
+
+// Types count keys at one place, each with its paint.
+void TypeAt(long position, int count, Samples& samples) {
+    samples.values.push_back(TimeKey(position));
+    for (int i = 1; i < count; ++i) {
+        const auto start = Clock::now();
+        QTest::keyClick(theApp.editorWindow, Qt::Key_X);
+        Paint();
+        samples.values.push_back(MillisecondsSince(start));
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    platform::RestartWithHugePages(argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: varne-bench MEBIBYTES [FOLDER]\n");
+        return 2;
+    }
+    const int64_t mebibytes = std::atoll(argv[1]);
+    const double size = double(mebibytes);
+    const std::string folder = argc > 2 ? argv[2] : "/tmp";
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    Paint();
+    const double startUp = MillisecondsSinceProcessStart();
+
+    const std::string path = folder + "/varne-bench-" + std::to_string(::getpid()) + ".html";
+    WriteHtml(path, mebibytes << 20);
+    RunCommand("cat '" + path + "' > /dev/null");
+    std::printf("%lld MiB of generated HTML, %s\n", static_cast<long long>(mebibytes),
+                path.c_str());
+    Check("start-up to the first painted frame", startUp, "ms", 300);
+
+    // Each open in a fresh editor, as each floor below is.
+    Samples open, floor;
+    for (int i = 0; i < 3; ++i) {
+        theApp.ShutDown();
+        theApp.StartUp(application);
+        QApplication::processEvents();
+        Paint();
+        const auto start = Clock::now();
+        theApp.LoadFile(path);
+        Paint();
+        open.values.push_back(MillisecondsSince(start));
+    }
+    const double firstOpen = open.values.front();
+    Row("open: the first in this process", firstOpen, "ms");
+    Check("open: LoadFile and first paint, median of 3", open.Median(), "ms", 1000);
+
+    // Typing: a run of keys at the end right after the load, then at the
+    // start and in the middle; the first of each run moves the gap there.
+    Samples end, start, middle;
+    TypeAt(theApp.SendEditor(SCI_GETLENGTH), 10, end);
+    Check("first keystroke after the load (at the end)", end.values.front(), "ms", 50);
+    TypeAt(0, 10, start);
+    TypeAt(theApp.SendEditor(SCI_GETLENGTH) / 2, 10, middle);
+    TypeAt(theApp.SendEditor(SCI_GETLENGTH), 10, end);
+    Check("keystroke at the start: median", start.Median(), "ms", 16);
+    Check("keystroke at the start: max", start.Max(), "ms", 50);
+    Check("keystroke in the middle: median", middle.Median(), "ms", 16);
+    Check("keystroke in the middle: max", middle.Max(), "ms", 50);
+    Check("keystroke at the end: median", end.Median(), "ms", 16);
+    Check("keystroke at the end: max", end.Max(), "ms", 50);
+
+    // Saving the unchanged document, on tmpfs so that the flush costs nothing,
+    // beside cp of the same file to the same place.
+    theApp.LoadFile(path);
+    Paint();
+    const std::string shmSave = "/dev/shm/varne-bench-save.html";
+    const std::string shmCopy = "/dev/shm/varne-bench-copy.html";
+    Samples save, copy;
+    theApp.filePath = shmSave;
+    for (int i = 0; i < 3; ++i) {
+        const auto s = Clock::now();
+        theApp.SaveToFile();
+        save.values.push_back(MillisecondsSince(s));
+        copy.values.push_back(RunCommand("cp '" + path + "' " + shmCopy));
+    }
+    Row("save: SaveToFile to tmpfs, median of 3", save.Median(), "ms");
+    Row("cp of the same file to tmpfs, median of 3", copy.Median(), "ms");
+    Check("save / cp", save.Median() / copy.Median(), "x", 1.5);
+    theApp.filePath = folder + "/varne-bench-save.html";
+    const auto flushed = Clock::now();
+    theApp.SaveToFile();
+    Row("save to disk, flush to disk included", MillisecondsSince(flushed), "ms");
+    RunCommand("rm -f " + shmSave + " " + shmCopy + " '" + theApp.filePath + "'");
+
+    const double peak = double(PeakResidentKiB()) / 1024;
+    Check("peak resident memory holding the document", peak, "MiB", 2.2 * size + 60);
+
+    const auto jump = Clock::now();
+    QTest::keyClick(theApp.editorWindow, Qt::Key_End, Qt::ControlModifier);
+    Paint();
+    Row("jump to the end (Ctrl+End: lexes all before it)", MillisecondsSince(jump), "ms");
+
+    // The floor last, so that its own memory does not count in the peak above.
+    theApp.ShutDown();
+    for (int i = 0; i < 3; ++i)
+        floor.values.push_back(FloorOpen(path));
+    Row("floor: read whole + one insertion, median of 3", floor.Median(), "ms");
+    Check("open / floor", open.Median() / floor.Median(), "x", 1.5);
+    std::remove(path.c_str());
+    return 0;
+}

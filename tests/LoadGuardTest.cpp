@@ -1,0 +1,83 @@
+// Guards against loading and typing going quadratic again, without timing
+// anything: a load must reserve the component's buffers once instead of
+// regrowing and copying them block after block, and the per-change work that
+// grows with the document must stay off while no screen reader is active.
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "editor/EditorWindow.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+std::atomic<int> largeAllocations{0};
+constexpr size_t large = 1 << 20;
+
+void* Allocate(size_t size) {
+    if (size >= large)
+        ++largeAllocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+void* operator new(size_t size) {
+    return Allocate(size);
+}
+void* operator new[](size_t size) {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using LoadGuardTest = EditorTest;
+
+TEST_F(LoadGuardTest, ALoadReservesTheBuffersOnceInsteadOfRegrowingThem) {
+    // 8 MiB in 64 blocks, with lines of ordinary length.
+    std::string line = "<p class=\"x\">some text &amp; more</p>\n";
+    std::string bytes;
+    while (bytes.size() < (8u << 20))
+        bytes += line;
+    const std::string path = dir.Path("big.html");
+    WriteBytes(path, bytes);
+
+    largeAllocations = 0;
+    theApp.LoadFile(path);
+    const int allocations = largeAllocations;
+    ASSERT_EQ(theApp.SendEditor(SCI_GETLENGTH), long(bytes.size()));
+    // The text and its style bytes, each allocated once. Growing block by
+    // block would allocate and copy each of them again and again.
+    EXPECT_LE(allocations, 3);
+    EXPECT_GE(allocations, 1) << "the counting itself does not work";
+}
+
+TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
+    ASSERT_FALSE(QAccessible::isActive());
+    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
+    EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), 0);
+    EXPECT_FALSE(theApp.editorWindow->FullAccessibility());
+    // A plain interface: no text interface that would count characters from
+    // the start of the document on every caret move.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(theApp.editorWindow);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->textInterface(), nullptr);
+}
+
+} // namespace
