@@ -5,6 +5,7 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= 2
 PREFIX ?= /usr/local
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build run test test-sanitize bench install package format clean
 

@@ -150,7 +150,14 @@ void Row(const char* what, double value, const char* unit, const char* target = 
     std::printf("  %-48s %9.1f %-3s %s\n", what, value, unit, target);
 }
 
+// The targets are set for 100 MiB; smaller runs report the figures only.
+bool checkTargets = false;
+
 void Check(const char* what, double value, const char* unit, double limit) {
+    if (!checkTargets) {
+        Row(what, value, unit);
+        return;
+    }
     char target[64];
     std::snprintf(target, sizeof target, "target <= %g %s: %s", limit, unit,
                   value <= limit ? "met" : "MISSED");
@@ -178,6 +185,7 @@ int main(int argc, char* argv[]) {
     }
     const int64_t mebibytes = std::atoll(argv[1]);
     const double size = double(mebibytes);
+    checkTargets = mebibytes >= 100;
     const std::string folder = argc > 2 ? argv[2] : "/tmp";
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
