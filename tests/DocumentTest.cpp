@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
@@ -253,6 +254,22 @@ TEST_F(DocumentTest, AFileThatCannotBeOpenedChangesNothing) {
     EXPECT_EQ(theApp.filePath, path);
     EXPECT_EQ(Caption(), "Varne - " + path);
     EXPECT_TRUE(theApp.modified);
+}
+
+TEST_F(DocumentTest, AReadErrorLeavesAnEmptyUntitledDocument) {
+    // A regular file whose every read fails (for root, who may open it).
+    const std::string failing = "/proc/self/clear_refs";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to open " << failing;
+    Opened("a.html", "abc");
+    TypeText("edit ");
+    theApp.LoadFile(failing);
+    EXPECT_EQ(LastMessage(), "Could not read file \"" + failing + "\".\n\nInvalid argument.");
+    EXPECT_EQ(EditorText(), "");
+    EXPECT_TRUE(theApp.filePath.empty());
+    EXPECT_EQ(Caption(), "Varne - ");
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
 }
 
 TEST_F(DocumentTest, FailedSavesAreReportedAndKeepTheDocumentModified) {
