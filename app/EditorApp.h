@@ -65,6 +65,7 @@ class EditorApp {
     void ShutDown();
 
   private:
+    void CreateEditorWindow();
     void ShowMessage(const std::string& text);
     void ReserveRoomFor(int64_t bytes);
     bool CloseRequested();

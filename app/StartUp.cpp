@@ -18,8 +18,14 @@ void EditorApp::StartUp(QApplication& application) {
     handlers.closeRequest = [this] { return CloseRequested(); };
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
-    // The editor child is styled before it is first shown, so that the first
-    // paint already uses the program's colours and fonts.
+    CreateEditorWindow();
+    UpdateTitle();
+    frameWindow->showMaximized();
+}
+
+// The editor child is styled before it is first shown, so that the first paint
+// already uses the program's colours and fonts.
+void EditorApp::CreateEditorWindow() {
     editorWindow = new EditorWindow(frameWindow);
     editorWindow->hide();
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTREACHED,
@@ -35,9 +41,6 @@ void EditorApp::StartUp(QApplication& application) {
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
     editorWindow->setFocus();
-
-    UpdateTitle();
-    frameWindow->showMaximized();
 }
 
 // The frame's answer to a close request: ask about unsaved changes, then let
