@@ -28,10 +28,6 @@ class DocumentTest : public EditorTest {
             bytes[i] = char((i * 7 + i / 131) & 0xFF);
         return bytes;
     }
-
-    std::string LastMessage() {
-        return desktop.messages.empty() ? "" : desktop.messages.back().text;
-    }
 };
 
 TEST_F(DocumentTest, FilesRoundTripByteForByte) {

@@ -19,9 +19,8 @@ struct stat StatOf(const std::string& path) {
 
 class FileSafetyTest : public EditorTest {
   protected:
-    // A document whose text is bytes, opened from a file in its own folder.
     void EditedDocument(const std::string& bytes) {
-        theApp.SendEditor(SCI_ADDTEXT, bytes.size(), bytes.data());
+        AddText(bytes);
         ASSERT_TRUE(theApp.modified);
     }
 
@@ -36,10 +35,6 @@ class FileSafetyTest : public EditorTest {
         const std::string& text = desktop.messages.back().text;
         return text.rfind("Could not save file \"" + path + "\".", 0) == 0 &&
                text.find(reason) != std::string::npos && theApp.modified;
-    }
-
-    std::string LastMessage() {
-        return desktop.messages.empty() ? "" : desktop.messages.back().text;
     }
 
     void ExpectOpenRefused(const std::string& path, const std::string& reason) {

@@ -50,7 +50,7 @@ class StylingTest : public EditorTest {
   protected:
     void SetUp() override {
         EditorTest::SetUp();
-        theApp.SendEditor(SCI_ADDTEXT, sizeof sample - 1, sample);
+        AddText(sample);
         theApp.SendEditor(SCI_COLOURISE, 0, -1);
         text = sample;
     }

@@ -110,6 +110,14 @@ void EditorTest::Command(unsigned short id) {
     theApp.UpdateMenus();
 }
 
+std::string EditorTest::LastMessage() {
+    return desktop.messages.empty() ? "" : desktop.messages.back().text;
+}
+
+void EditorTest::AddText(const std::string& bytes) {
+    theApp.SendEditor(SCI_ADDTEXT, bytes.size(), bytes.data());
+}
+
 std::string EditorTest::Caption() {
     return theApp.frameWindow->windowTitle().toStdString();
 }

@@ -70,6 +70,8 @@ class EditorTest : public ::testing::Test {
     void TypeText(const std::string& text); // real key presses into the editor
     void Command(unsigned short id);        // what the frame does with a command
     std::string Caption();
+    std::string LastMessage();              // the text of the last message box
+    void AddText(const std::string& bytes); // inserted at the caret, as an edit
     bool MenuEnabled(unsigned short id);
 
     ScriptedDesktop desktop;

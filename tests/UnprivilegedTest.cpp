@@ -14,19 +14,13 @@ class UnprivilegedTest : public EditorTest {
             GTEST_SKIP() << "runs as an unprivileged user (see the CTest entry)";
         EditorTest::SetUp();
     }
-
-    std::string LastMessage() {
-        return desktop.messages.empty() ? "" : desktop.messages.back().text;
-    }
-
-    void Edit(const std::string& text) { theApp.SendEditor(SCI_ADDTEXT, text.size(), text.data()); }
 };
 
 TEST_F(UnprivilegedTest, AnUnreadableFileIsReportedAndChangesNothing) {
     const std::string path = dir.Path("secret.html");
     WriteBytes(path, "secret");
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-    Edit("current");
+    AddText("current");
     theApp.LoadFile(path);
     EXPECT_EQ(LastMessage(), "Could not open file \"" + path + "\".\n\nPermission denied.");
     EXPECT_EQ(EditorText(), "current");
@@ -39,7 +33,7 @@ TEST_F(UnprivilegedTest, AReadOnlyFileIsNotReplaced) {
     WriteBytes(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     theApp.LoadFile(path);
-    Edit("new ");
+    AddText("new ");
     Command(IDM_SAVE);
     EXPECT_EQ(LastMessage(), "Could not save file \"" + path + "\".\n\nPermission denied.");
     EXPECT_TRUE(theApp.modified);
@@ -54,7 +48,7 @@ TEST_F(UnprivilegedTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     ASSERT_EQ(::chmod(dir.Root().c_str(), 0555), 0);
     theApp.LoadFile(path);
-    Edit("new ");
+    AddText("new ");
     Command(IDM_SAVE);
     EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
     EXPECT_FALSE(theApp.modified);
@@ -65,7 +59,7 @@ TEST_F(UnprivilegedTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
 
     // A new file cannot be made there.
     const std::string fresh = dir.Path("fresh.html");
-    Edit("more ");
+    AddText("more ");
     desktop.fileNames = {fresh};
     Command(IDM_SAVEAS);
     EXPECT_EQ(LastMessage(), "Could not save file \"" + fresh + "\".\n\nPermission denied.");
