@@ -1,0 +1,17 @@
+#!/bin/bash
+# Runs the permission cases of the test binary as a user the permission bits
+# stop: as nobody when started by root, else as the user who started it. The
+# binary is copied where nobody can reach it, as the build folder may be in a
+# home that nobody may not enter. Usage: run-unprivileged.sh TEST-BINARY
+set -u
+binary=$1
+filter=--gtest_filter='Unprivileged*'
+if [ "$(id -u)" -ne 0 ]; then
+    exec "$binary" "$filter"
+fi
+work=$(mktemp -d /tmp/varne-unprivileged-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cp "$binary" "$work/tests"
+chmod 755 "$work" "$work/tests"
+setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    env HOME="$work" XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=offscreen "$work/tests" "$filter"
