@@ -54,7 +54,7 @@ class EditorApp {
     void SetStyle(int style, long fore, long back, int size = -1, const char* face = nullptr);
     void ConfigureEditor();
 
-    // The one way messages reach the component (editor/EditorWindow.cpp). The
+    // The one way messages reach the component (editor/EditorInterface.cpp). The
     // platform's WM_ and EM_ messages are passed on as their SCI_ equivalents.
     // Without an editor window nothing happens and the result is 0.
     long SendEditor(unsigned int message, unsigned long wParam = 0, long lParam = 0);
