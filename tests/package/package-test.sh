@@ -5,12 +5,13 @@
 set -eu
 build=$1
 source=$2
-if [ "$(id -u)" -ne 0 ] || dpkg-query -W varne >/dev/null 2>&1; then
+if [ "$(id -u)" -ne 0 ] ||
+    dpkg-query -W -f='${Status}' varne 2>/dev/null | grep -q "install ok installed"; then
     echo "SKIP: needs root, and no varne package installed already"
     exit 77
 fi
 out=$(mktemp -d /tmp/varne-package-XXXXXX)
-trap 'dpkg -r varne >/dev/null 2>&1; rm -rf "$out"' EXIT
+trap 'dpkg -P varne >/dev/null 2>&1; rm -rf "$out"' EXIT
 
 (cd "$build" && cpack -G DEB -B "$out" >/dev/null)
 deb=$(ls "$out"/*.deb)
