@@ -15,6 +15,9 @@ void EditorApp::StartUp(QApplication& application) {
         UpdateMenus();
     };
     handlers.menuSelect = [this] { UpdateMenus(); };
+    // Whatever changed while another window was in front shows when the frame
+    // comes back, before a shortcut can act on a stale state.
+    handlers.activated = [this] { UpdateMenus(); };
     handlers.closeRequest = [this] { return CloseRequested(); };
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
@@ -32,6 +35,9 @@ void EditorApp::CreateEditorWindow() {
                      [this] { HandleNotification({SCN_SAVEPOINTREACHED}); });
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
+    // Paste follows the clipboard at once, so that Ctrl+V works the moment
+    // something is copied anywhere, with no menu opened first.
+    QObject::connect(editorWindow, &EditorWindow::PasteChanged, [this] { UpdateMenus(); });
     ConfigureEditor();
     // The program reads no per-change notifications; left on, each insertion
     // would reach QScintilla's accessibility code, whose cost grows with the

@@ -70,6 +70,10 @@ start_varne() {
 
 caption() { xdotool getwindowname "$frame"; }
 
+# Returns once Varne has handled every X event it had been sent so far (what
+# it does with key presses among them may still be finishing). Needs the
+# test helpers' folder in $HELPERS.
+sync_varne() { "$HELPERS/x-helper" ping "$frame"; }
 
 # Waits for the caption to read exactly the text.
 caption_is() { [ "$(caption)" = "$1" ]; }
