@@ -6,8 +6,22 @@
 
 EditorApp theApp;
 
+namespace {
+
+// Who the program is to the desktop. Wayland compositors find varne.desktop,
+// and with it the icon, by the desktop file name; X11 window managers match
+// the window to it by its class, which Qt takes from the application name.
+void DeclareIdentity() {
+    QApplication::setApplicationName("varne");
+    QApplication::setApplicationVersion(VARNE_VERSION);
+    QApplication::setDesktopFileName("varne");
+}
+
+} // namespace
+
 void EditorApp::StartUp(QApplication& application) {
     instance = &application;
+    DeclareIdentity();
 
     platform::FrameHandlers handlers;
     handlers.command = [this](unsigned short id) {

@@ -41,6 +41,26 @@ TEST_F(StartUpTest, ShowsAMaximisedUntitledFrameFilledByTheFocusedEditor) {
     EXPECT_TRUE(theApp.filePath.empty());
 }
 
+TEST_F(StartUpTest, TellsTheDesktopWhoItIs) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "varne");
+    EXPECT_EQ(QCoreApplication::applicationName(), "varne");
+    EXPECT_EQ(QCoreApplication::applicationVersion(), VARNE_VERSION);
+
+    // The installed desktop entry and metainfo carry the same names, which
+    // is how the desktop pairs the window with them.
+    const std::string resources = VARNE_SOURCE_DIR "/resources/";
+    const std::string desktopId = QGuiApplication::desktopFileName().toStdString() + ".desktop";
+    const std::string entry = ReadBytes(resources + desktopId);
+    ASSERT_FALSE(entry.empty()) << desktopId;
+    EXPECT_NE(
+        entry.find("\nStartupWMClass=" + QCoreApplication::applicationName().toStdString() + "\n"),
+        std::string::npos);
+    const std::string metainfo = ReadBytes(resources + "org.varne.Varne.metainfo.xml");
+    EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">" + desktopId + "</launchable>"),
+              std::string::npos);
+    EXPECT_NE(metainfo.find("<release version=\"" VARNE_VERSION "\""), std::string::npos);
+}
+
 TEST_F(StartUpTest, EditorFollowsTheFrameSizeButNotMinimising) {
     Frame()->showNormal();
     Frame()->resize(640, 480);

@@ -23,6 +23,8 @@ done
 grep -q '^"32 32 16 1",$' "$dest/usr/share/pixmaps/varne.xpm" || { echo "the XPM is not 32x32 in 16 colours"; missing=1; }
 [ "$missing" -eq 0 ]
 
-desktop-file-validate "$dest/usr/share/applications/varne.desktop"
+# Hints count too: each one is something a desktop shows wrongly.
+validation=$(desktop-file-validate "$dest/usr/share/applications/varne.desktop" 2>&1)
+[ -z "$validation" ] || { echo "$validation"; exit 1; }
 appstreamcli validate --no-net "$dest/usr/share/metainfo/org.varne.Varne.metainfo.xml"
 echo "PASS"
