@@ -9,7 +9,8 @@ trap 'rm -rf "$dest"' EXIT
 DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 missing=0
 for file in bin/varne share/applications/varne.desktop share/metainfo/org.varne.Varne.metainfo.xml \
-    share/icons/hicolor/scalable/apps/varne.svg share/pixmaps/varne.xpm; do
+    share/icons/hicolor/scalable/apps/varne.svg share/pixmaps/varne.xpm share/man/man1/varne.1.gz \
+    share/doc/varne/copyright share/doc/varne/changelog.gz; do
     [ -f "$dest/usr/$file" ] || { echo "missing: $file"; missing=1; }
 done
 for size in 16 32 48 64 128 256; do
