@@ -95,10 +95,15 @@ class ClipboardWatch::OwnerQuery : public QAbstractNativeEventFilter {
         if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
             return false;
         auto* notify = reinterpret_cast<xcb_selection_notify_event_t*>(event);
-        if (notify->selection != clipboard || notify->target != targets)
+        // Qt takes the answers to its own questions off the queue while it
+        // waits for them, so an answer about the clipboard's targets on our
+        // property, or a refusal, is one to us (or one Qt gave up waiting
+        // for, which it would only read the time from).
+        if (notify->selection != clipboard || notify->target != targets ||
+            (notify->property != property && notify->property != XCB_ATOM_NONE))
             return false;
         if (requestor == XCB_NONE || notify->requestor != requestor)
-            return notify->property == property; // a late answer to an older question
+            return true; // a late answer to an older question
         // No owner, or one that refused: the X server or the owner answers
         // with no property.
         const QStringList offered =
