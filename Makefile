@@ -5,6 +5,8 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= 2
 PREFIX ?= /usr/local
+# WERROR=ON makes every compiler warning an error, as CI does.
+WERROR ?= OFF
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build run test test-sanitize bench install package format clean
@@ -15,7 +17,8 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	    -DVARNE_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -30,7 +33,8 @@ test: build
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF >/dev/null
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF \
+	    -DVARNE_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	@cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -45,7 +49,8 @@ install: build
 package: build
 	@cd $(BUILD) && cpack -G DEB
 
-format:
+format: deps
+	@command -v clang-format >/dev/null || { echo "make format: clang-format is missing (Debian package clang-format)."; exit 1; }
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:

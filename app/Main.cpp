@@ -22,7 +22,6 @@ int main(int argc, char* argv[]) {
                              "(DISPLAY or WAYLAND_DISPLAY is not set).\n");
         return 1;
     }
-    platform::RestartWithHugePages(argv);
     QApplication application(argc, argv);
     theApp.StartUp(application);
     const int status = application.exec();

@@ -6,8 +6,22 @@
 
 EditorApp theApp;
 
+namespace {
+
+// Who the program is to the desktop. Wayland compositors find varne.desktop,
+// and with it the icon, by the desktop file name; X11 window managers match
+// the window to it by its class, which Qt takes from the application name.
+void DeclareIdentity() {
+    QApplication::setApplicationName("varne");
+    QApplication::setApplicationVersion(VARNE_VERSION);
+    QApplication::setDesktopFileName("varne");
+}
+
+} // namespace
+
 void EditorApp::StartUp(QApplication& application) {
     instance = &application;
+    DeclareIdentity();
 
     platform::FrameHandlers handlers;
     handlers.command = [this](unsigned short id) {
@@ -15,6 +29,9 @@ void EditorApp::StartUp(QApplication& application) {
         UpdateMenus();
     };
     handlers.menuSelect = [this] { UpdateMenus(); };
+    // Whatever changed while another window was in front shows when the frame
+    // comes back, before a shortcut can act on a stale state.
+    handlers.activated = [this] { UpdateMenus(); };
     handlers.closeRequest = [this] { return CloseRequested(); };
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
@@ -32,6 +49,9 @@ void EditorApp::CreateEditorWindow() {
                      [this] { HandleNotification({SCN_SAVEPOINTREACHED}); });
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
+    // Paste follows the clipboard at once, so that Ctrl+V works the moment
+    // something is copied anywhere, with no menu opened first.
+    QObject::connect(editorWindow, &EditorWindow::PasteChanged, [this] { UpdateMenus(); });
     ConfigureEditor();
     // The program reads no per-change notifications; left on, each insertion
     // would reach QScintilla's accessibility code, whose cost grows with the

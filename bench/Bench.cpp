@@ -1,6 +1,7 @@
 // Measures Varne's own operations on generated HTML of a given size, offscreen:
 // open, typing, jumping to the end, save and memory, beside floors measured in
 // the same run. Usage: varne-bench MEBIBYTES [FOLDER]
+// (varne-bench --cold-open FILE is one fresh process of the cold-open rows.)
 #include <QApplication>
 #include <QTest>
 #include <algorithm>
@@ -13,13 +14,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/EditorApp.h"
 #include "editor/EditorWindow.h"
-#include "platform/Platform.h"
 
 namespace {
 
@@ -98,8 +99,8 @@ double TimedKey() {
     return MillisecondsSince(start);
 }
 
-// Milliseconds since the process started, restart for huge pages included:
-// the kernel's start time of the process, which an exec keeps.
+// Milliseconds since the process started: the kernel's start time of the
+// process, so that loading the libraries counts too.
 double MillisecondsSinceProcessStart() {
     std::ifstream stat("/proc/self/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
@@ -171,10 +172,72 @@ void TypeAt(long position, int count, Samples& samples) {
         samples.values.push_back(TimedKey());
 }
 
+double CpuMilliseconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) {
+        return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// One fresh process: start-up, then the first open of the file and its paint.
+// Prints the open's wall-clock and CPU milliseconds and the milliseconds from
+// the process's start to the painted document.
+int ColdOpen(int argc, char* argv[]) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    Paint();
+    const double cpu = CpuMilliseconds();
+    const auto start = Clock::now();
+    theApp.LoadFile(argv[2]);
+    Paint();
+    const double wall = MillisecondsSince(start);
+    std::printf("%f %f %f\n", wall, CpuMilliseconds() - cpu, MillisecondsSinceProcessStart());
+    theApp.ShutDown();
+    return 0;
+}
+
+// The cold opens: each run a new process, as a person starting Varne on a file
+// would see it. The processes inherit the environment, so C library settings
+// given from outside (GLIBC_TUNABLES) apply to them.
+void ColdOpenRows(const std::string& path, int runs) {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return;
+    self[length] = '\0';
+    Samples wall, cpu, total;
+    for (int i = 0; i < runs; ++i) {
+        const std::string command = std::string("'") + self + "' --cold-open '" + path + "'";
+        FILE* child = ::popen(command.c_str(), "r");
+        double w = 0, c = 0, t = 0;
+        const bool read = child && std::fscanf(child, "%lf %lf %lf", &w, &c, &t) == 3;
+        if (child)
+            ::pclose(child);
+        if (!read) {
+            std::fprintf(stderr, "failed: %s\n", command.c_str());
+            return;
+        }
+        wall.values.push_back(w);
+        cpu.values.push_back(c);
+        total.values.push_back(t);
+    }
+    char what[64];
+    std::snprintf(what, sizeof what, "cold open in a fresh process, median of %d", runs);
+    Check(what, wall.Median(), "ms", 1000);
+    Row("cold open: slowest", wall.Max(), "ms");
+    Row("cold open: CPU (user + system), median", cpu.Median(), "ms");
+    Row("cold open: process start to painted document, median", total.Median(), "ms");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    platform::RestartWithHugePages(argv);
+    if (argc == 3 && std::string(argv[1]) == "--cold-open")
+        return ColdOpen(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: varne-bench MEBIBYTES [FOLDER]\n");
         return 2;
@@ -265,6 +328,7 @@ int main(int argc, char* argv[]) {
         floor.values.push_back(FloorOpen(path));
     Row("floor: read whole + one insertion, median of 3", floor.Median(), "ms");
     Check("open / floor", open.Median() / floor.Median(), "x", 1.5);
+    ColdOpenRows(path, 5);
     std::remove(path.c_str());
     return 0;
 }

@@ -4,11 +4,14 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QApplication>
-#include <QClipboard>
 #include <QMimeData>
 
 namespace {
+
+// The formats a paste or a drop can insert.
+constexpr const char* insertableFormats[] = {
+    "text/plain",
+};
 
 // QScintilla's accessible interface counts characters from the start of the
 // document on every insertion and caret move, which costs time in proportion
@@ -26,13 +29,27 @@ QAccessibleInterface* PlainEditorAccessible(const QString& className, QObject* o
 } // namespace
 
 EditorWindow::EditorWindow(QWidget* parent)
-    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()) {
+    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()),
+      clipboard([this] { emit PasteChanged(); }) {
     // Installed after QScintilla's own factory, which the base constructor
     // installs, so that this one is asked first.
     QAccessible::installFactory(PlainEditorAccessible);
 }
 
 bool EditorWindow::CanPaste() const {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    return SendScintilla(SCI_CANPASTE) != 0 && data && canInsertFromMimeData(data);
+    return SendScintilla(SCI_CANPASTE) != 0 && CanInsertFormats(clipboard.Formats());
+}
+
+bool EditorWindow::CanInsertFormats(const QStringList& formats) {
+    for (const char* format : insertableFormats) {
+        if (formats.contains(QLatin1String(format)))
+            return true;
+    }
+    return false;
+}
+
+// The paste itself decides by the same formats as CanPaste(), so that the
+// state of the Paste item always says what a paste would do.
+bool EditorWindow::canInsertFromMimeData(const QMimeData* source) const {
+    return CanInsertFormats(source->formats());
 }

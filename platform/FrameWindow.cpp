@@ -96,6 +96,12 @@ bool FrameWindow::IsMenuItemEnabled(unsigned short id) const {
     return action && action->isEnabled();
 }
 
+void FrameWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && handlers.activated)
+        handlers.activated();
+}
+
 void FrameWindow::closeEvent(QCloseEvent* event) {
     if (handlers.closeRequest())
         event->accept();

@@ -18,6 +18,8 @@ namespace platform {
 struct FrameHandlers {
     std::function<void(unsigned short id)> command;
     std::function<void()> menuSelect;
+    // The frame became the active window.
+    std::function<void()> activated;
     // Returns true when the window may close.
     std::function<bool()> closeRequest;
 };
@@ -41,6 +43,7 @@ class FrameWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

@@ -5,9 +5,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
-#include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 namespace platform {
 
@@ -97,20 +94,6 @@ Desktop& CurrentDesktop() {
 
 void SetDesktop(Desktop* desktop) {
     currentDesktop = desktop ? desktop : &qtDesktop;
-}
-
-void RestartWithHugePages(char* argv[]) {
-#if defined(__SANITIZE_ADDRESS__)
-    (void)argv; // the sanitizer's allocator does not read the setting
-#else
-    const char* setting = "glibc.malloc.hugetlb=1";
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    if (tunables && std::strstr(tunables, "glibc.malloc.hugetlb"))
-        return;
-    const std::string value = tunables ? std::string(tunables) + ":" + setting : setting;
-    ::setenv("GLIBC_TUNABLES", value.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
-#endif
 }
 
 std::string DisplayToBytes(const QString& name) {

@@ -58,12 +58,6 @@ Desktop& CurrentDesktop();
 // Installs desktop (not owned), or the Qt one again when given nullptr.
 void SetDesktop(Desktop* desktop);
 
-// Asks the C library to put large buffers on transparent huge pages, which it
-// reads only at start-up, by starting the program again once with the setting.
-// A 100 MiB document then takes a fiftieth of the page faults to hold. Returns
-// only if the setting was already there or the restart failed.
-void RestartWithHugePages(char* argv[]);
-
 // Path bytes shown to a person, and a chosen name turned back into bytes.
 std::string DisplayToBytes(const QString& name);
 QString BytesToDisplay(const std::string& bytes);

@@ -1,5 +1,11 @@
 # Helpers for driving the real binary in a real X server with real key presses.
 # Each script runs inside xvfb-run; the binary is $VARNE.
+#
+# Nothing here sleeps for a fixed time: a step that needs something (the window
+# manager, a window, the keyboard focus, a file, a caption, the end of the
+# process) polls for it, with a generous upper bound. Key presses reach the
+# program in order, so keys and typed text need no wait of their own; wait
+# for their effect before checking it or before typing into a new window.
 
 set -u
 work=$(mktemp -d /tmp/varne-smoke-XXXXXX)
@@ -7,9 +13,16 @@ trap 'kill $wm 2>/dev/null; rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 0.5
+# Runs a command every 50 ms until it succeeds, for at most SECONDS seconds.
+# Usage: poll SECONDS COMMAND [ARGUMENT...]
+poll() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -ge "$deadline" ] && return 1
+        sleep 0.05
+    done
+}
 
 fail() {
     echo "FAIL: $*" >&2
@@ -17,39 +30,67 @@ fail() {
     exit 1
 }
 
-# Starts the editor and waits for its frame; sets $app and $frame.
+# The window manager says how many desktops there are once it manages the screen.
+wm_ready() { xdotool get_num_desktops >/dev/null 2>&1; }
+openbox >/dev/null 2>&1 &
+wm=$!
+poll 20 wm_ready || fail "openbox did not start"
+
+# The first visible window whose name matches the pattern, if any.
+find_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(find_window "$1")" ]; }
+
+# Waits for a visible window whose name matches the pattern and prints its id.
+wait_window() {
+    poll "${2:-20}" window_shown "$1" || return 1
+    find_window "$1"
+}
+
+# Waits until no visible window's name matches the pattern.
+window_gone() { ! window_shown "$1"; }
+wait_no_window() { poll "${2:-20}" window_gone "$1"; }
+
+# Waits until the window has the keyboard focus, so that keys go to it.
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+wait_focus() { poll "${2:-20}" has_focus "$1"; }
+
+# Asks the window manager to bring the window to the front and waits for the focus.
+activate() {
+    xdotool windowactivate "$1" 2>/dev/null
+    wait_focus "$1"
+}
+
+# Starts the editor and waits for its frame to have the focus; sets $app and $frame.
 start_varne() {
     "$VARNE" >"$work/varne.log" 2>&1 &
     app=$!
-    frame=$(xdotool search --sync --onlyvisible --name '^Varne - ' | head -n 1) ||
-        fail "no Varne window"
-    xdotool windowactivate --sync "$frame" 2>/dev/null || true
-    sleep 0.5
+    frame=$(wait_window '^Varne - ') || fail "no Varne window"
+    activate "$frame" || fail "the Varne window did not get the focus"
 }
 
 caption() { xdotool getwindowname "$frame"; }
 
-# Waits for a visible window whose name matches the pattern.
-wait_window() {
-    for _ in $(seq 50); do
-        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
+# Returns once Varne has handled every X event it had been sent so far (what
+# it does with key presses among them may still be finishing). Needs the
+# test helpers' folder in $HELPERS.
+sync_varne() { "$HELPERS/x-helper" ping "$frame"; }
+
+# Waits for the caption to read exactly the text.
+caption_is() { [ "$(caption)" = "$1" ]; }
+wait_caption() { poll "${2:-20}" caption_is "$1"; }
+
+# Waits for the file to hold exactly the text.
+file_holds() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+wait_file() { poll "${3:-20}" file_holds "$1" "$2"; }
 
 # Waits for the editor to exit and checks its status.
+app_gone() { ! kill -0 "$app" 2>/dev/null; }
 expect_exit() {
-    for _ in $(seq 50); do
-        kill -0 "$app" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$app" 2>/dev/null && fail "Varne did not exit"
+    poll 20 app_gone || fail "Varne did not exit"
     wait "$app"
     status=$?
     [ "$status" -eq "$1" ] || { cat "$work/varne.log" >&2; fail "exit status $status, expected $1"; }
 }
 
-keys() { xdotool key --clearmodifiers --delay 60 "$@"; sleep 0.3; }
-type_text() { xdotool type --delay 30 "$1"; sleep 0.3; }
+keys() { xdotool key --clearmodifiers --delay 60 "$@"; }
+type_text() { xdotool type --delay 30 "$1"; }

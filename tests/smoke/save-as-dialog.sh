@@ -6,29 +6,27 @@
 start_varne
 type_text "<b>first</b>"
 
-keys alt+f
-keys a
+keys alt+f a
 dialog=$(wait_window '^Save File$') || fail "no Save File dialog"
-sleep 0.5
+wait_focus "$dialog" || fail "the Save File dialog did not get the focus"
 type_text "$work/saved.html"
 keys Return
-sleep 0.5
-[ "$(cat "$work/saved.html" 2>/dev/null)" = "<b>first</b>" ] || fail "bytes on disk: '$(cat "$work/saved.html" 2>/dev/null)'"
-[ "$(caption)" = "Varne - $work/saved.html" ] || fail "caption '$(caption)'"
+wait_file "$work/saved.html" "<b>first</b>" || fail "bytes on disk: '$(cat "$work/saved.html" 2>/dev/null)'"
+wait_caption "Varne - $work/saved.html" || fail "caption '$(caption)'"
 
 type_text " more"
 keys ctrl+n
-wait_window '^Varne$' >/dev/null || fail "no question before New"
+question=$(wait_window '^Varne$') || fail "no question before New"
+wait_focus "$question" || fail "the question did not get the focus"
 keys Escape
-sleep 0.3
+wait_no_window '^Varne$' || fail "the question stayed"
 [ "$(caption)" = "Varne - $work/saved.html" ] || fail "New went ahead: caption '$(caption)'"
 
 # The kept text is still there: Ctrl+S writes it all.
-xdotool windowactivate --sync "$frame" 2>/dev/null || true
+activate "$frame" || fail "the Varne window did not get the focus back"
 keys ctrl+s
-[ "$(cat "$work/saved.html")" = "<b>first</b> more" ] || fail "after Ctrl+S: '$(cat "$work/saved.html")'"
+wait_file "$work/saved.html" "<b>first</b> more" || fail "after Ctrl+S: '$(cat "$work/saved.html")'"
 
-keys alt+f
-keys x
+keys alt+f x
 expect_exit 0
 echo "PASS"

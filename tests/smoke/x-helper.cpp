@@ -1,0 +1,124 @@
+// Two things the smoke tests need from X11 that no packaged tool does:
+//
+//   x-helper silent-owner   takes the clipboard and never answers a question
+//                           about it, as a hung program would; prints a line
+//                           "question TARGET" for each question, at once.
+//                           Runs until killed.
+//   x-helper ping WINDOW    sends the window's program a _NET_WM_PING and
+//                           waits (at most 20 s) for the answer, which it
+//                           gives once it has handled every event it had
+//                           before: a barrier for "it has seen everything".
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <xcb/xcb.h>
+
+namespace {
+
+xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+std::string AtomName(xcb_connection_t* connection, xcb_atom_t atom) {
+    xcb_get_atom_name_reply_t* reply =
+        xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr);
+    std::string name;
+    if (reply)
+        name.assign(xcb_get_atom_name_name(reply), size_t(xcb_get_atom_name_name_length(reply)));
+    std::free(reply);
+    return name;
+}
+
+int SilentOwner(xcb_connection_t* connection, const xcb_screen_t* screen) {
+    const xcb_window_t window = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t clipboard = InternAtom(connection, "CLIPBOARD");
+    xcb_set_selection_owner(connection, window, clipboard, XCB_CURRENT_TIME);
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, clipboard), nullptr);
+    const bool owns = owner && owner->owner == window;
+    std::free(owner);
+    if (!owns) {
+        std::fprintf(stderr, "x-helper: could not take the clipboard\n");
+        return 1;
+    }
+    while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
+        if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+            const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event);
+            std::printf("question %s\n", AtomName(connection, request->target).c_str());
+            std::fflush(stdout);
+        }
+        std::free(event);
+    }
+    return 0;
+}
+
+int Ping(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_window_t window) {
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t protocols = InternAtom(connection, "WM_PROTOCOLS");
+    const xcb_atom_t ping = InternAtom(connection, "_NET_WM_PING");
+    // The answer carries back the timestamp we send; this one is ours alone.
+    const uint32_t stamp = uint32_t(std::chrono::steady_clock::now().time_since_epoch().count());
+
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = protocols;
+    message.data.data32[0] = ping;
+    message.data.data32[1] = stamp;
+    message.data.data32[2] = window;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    pollfd descriptor = {xcb_get_file_descriptor(connection), POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+            const auto* answer = reinterpret_cast<xcb_client_message_event_t*>(event);
+            const bool answered = (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                                  answer->type == protocols && answer->data.data32[0] == ping &&
+                                  answer->data.data32[1] == stamp &&
+                                  answer->data.data32[2] == window;
+            std::free(event);
+            if (answered)
+                return 0;
+        }
+        if (xcb_connection_has_error(connection))
+            break;
+        ::poll(&descriptor, 1, 100);
+    }
+    std::fprintf(stderr, "x-helper: window 0x%x did not answer the ping\n", window);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (!(command == "silent-owner" && argc == 2) && !(command == "ping" && argc == 3)) {
+        std::fprintf(stderr, "usage: x-helper silent-owner | x-helper ping WINDOW\n");
+        return 2;
+    }
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        std::fprintf(stderr, "x-helper: no X display\n");
+        return 1;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const int status = command == "ping" ? Ping(connection, screen,
+                                                xcb_window_t(std::strtoul(argv[2], nullptr, 0)))
+                                         : SilentOwner(connection, screen);
+    xcb_disconnect(connection);
+    return status;
+}
