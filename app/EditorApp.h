@@ -67,6 +67,7 @@ class EditorApp {
   private:
     void CreateEditorWindow();
     void ShowMessage(const std::string& text);
+    bool ConfirmReplace(const std::string& path);
     void ReserveRoomFor(int64_t bytes);
     bool CloseRequested();
 };

@@ -343,6 +343,11 @@ FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, in
         written);
 }
 
+bool IsExistingFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string HomeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return home;

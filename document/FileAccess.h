@@ -75,6 +75,9 @@ FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
 FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, int64_t length,
                           size_t blockSize, const BlockSource& source, std::string& written);
 
+// Whether path names a regular file (directly or through symbolic links).
+bool IsExistingFile(const std::string& path);
+
 // The user's home folder: $HOME, else the one the password database names.
 std::string HomeFolder();
 

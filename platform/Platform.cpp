@@ -62,6 +62,8 @@ bool RunFileDialog(QWidget* owner, const FileDialogRequest& request, QFileDialog
     QFileDialog dialog(owner, QString::fromStdString(request.title));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The program asks before replacing a file itself, through this desktop,
+    // so that the question is the same whatever dialog the platform shows.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (!request.filters.empty())
@@ -87,6 +89,11 @@ int QtDesktop::MessageBox(QWidget* owner, const std::string& text, const std::st
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::Cancel);
+    } else if (type == MB_YESNO) {
+        // Asked before something is destroyed: a stray Enter must not do it.
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }

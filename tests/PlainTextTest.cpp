@@ -110,6 +110,15 @@ TEST_F(PlainTextTest, MessageBoxesShowPathsWithTagsAsText) {
     EXPECT_EQ(question.format, Qt::PlainText);
     EXPECT_EQ(question.text.toStdString(), ask);
     EXPECT_LT(question.labelHeight, fewLines) << "the picture was laid out";
+
+    SeenBox replace;
+    AnswerNextMessageBox(replace, QMessageBox::Yes);
+    const std::string replaceText = "The file \"" + path + "\" already exists.";
+    EXPECT_EQ(desktop.MessageBox(nullptr, replaceText, "Varne", platform::MB_YESNO),
+              platform::IDYES);
+    ASSERT_TRUE(replace.seen);
+    EXPECT_EQ(replace.format, Qt::PlainText);
+    EXPECT_LT(replace.labelHeight, fewLines) << "the picture was laid out";
 }
 
 // A file name cannot hold '/', but HTML reads "&#47;" as one: Qt's own
