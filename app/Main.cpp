@@ -25,7 +25,14 @@ int main(int argc, char* argv[]) {
     platform::RestartWithHugePages(argv);
     QApplication application(argc, argv);
     theApp.StartUp(application);
-    const int status = application.exec();
+    int status, signal;
+    {
+        platform::EndingWatch endings(theApp.EndingHandlers());
+        status = application.exec();
+        signal = endings.CaughtSignal();
+    }
     theApp.ShutDown();
+    if (signal)
+        platform::EndBySignal(signal);
     return status;
 }
