@@ -109,10 +109,11 @@ bool TakeOwner(int fd, const struct stat& old) {
 using Filler = std::function<FileStatus(int fd)>;
 
 // Creates a new file in folder, fills it, flushes it and links it under the
-// first free name of stem + suffix. Where that fails, in the home folder.
+// first free name of stem + suffix. Where that fails, in the home folder, which
+// then stays open in home for as long as file needs it.
 FileStatus CreateBeside(int folder, const std::string& folderPath, const std::string& stem,
                         const std::string& suffix, const Filler& fill, NewFile& file,
-                        std::string& written) {
+                        FileDescriptor& home, std::string& written) {
     auto createIn = [&](int where, const std::string& wherePath) {
         file.Reset();
         if (!file.Create(where))
@@ -131,9 +132,9 @@ FileStatus CreateBeside(int folder, const std::string& folderPath, const std::st
     const FileStatus beside = createIn(folder, folderPath);
     if (beside.Ok())
         return beside;
-    const std::string home = HomeFolder();
-    FileDescriptor homeFolder(::open(home.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (home.empty() || homeFolder.Get() < 0 || !createIn(homeFolder.Get(), home).Ok())
+    const std::string homePath = HomeFolder();
+    home.Reset(::open(homePath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (homePath.empty() || home.Get() < 0 || !createIn(home.Get(), homePath).Ok())
         return beside;
     return FileStatus{};
 }
@@ -147,7 +148,7 @@ class OldContent {
     FileStatus Keep(int from) {
         const FileStatus status = CreateBeside(
             folder, DirectoryOf(name), BaseNameOf(name), ".varne-backup",
-            [from](int to) { return savesteps::CopyContent(from, to); }, copy, path);
+            [from](int to) { return savesteps::CopyContent(from, to); }, copy, home, path);
         if (!status.Ok())
             return FileStatus{"Could not keep a copy of the old content: " + status.reason + "."};
         return status;
@@ -166,11 +167,12 @@ class OldContent {
         return FileStatus{failure.reason + ". The old content is kept in \"" + path + "\""};
     }
 
-    void Remove() { ::unlink(path.c_str()); }
+    void Remove() { copy.RemoveName(); }
 
   private:
     int folder;
     std::string name; // the saved file's path, for the copy's name
+    FileDescriptor home;
     NewFile copy;
     std::string path;
 };
@@ -336,10 +338,11 @@ FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, in
                           size_t blockSize, const BlockSource& source, std::string& written) {
     const std::string folderPath = DirectoryOf(path);
     FileDescriptor folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor home;
     NewFile file;
     return CreateBeside(
         folder.Get(), folderPath, BaseNameOf(path), suffix,
-        [&](int fd) { return savesteps::WriteBlocks(fd, length, blockSize, source); }, file,
+        [&](int fd) { return savesteps::WriteBlocks(fd, length, blockSize, source); }, file, home,
         written);
 }
 

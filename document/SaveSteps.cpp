@@ -121,6 +121,7 @@ void NewFile::Reset() {
     if (!temporaryName.empty())
         ::unlinkat(folder, temporaryName.c_str(), 0);
     temporaryName.clear();
+    linkedName.clear();
     file.Reset(-1);
     unnamed = false;
 }
@@ -170,6 +171,13 @@ bool NewFile::LinkUnderTemporaryName() {
 }
 
 bool NewFile::LinkAs(const std::string& name) {
+    if (!LinkOnce(name))
+        return false;
+    linkedName = name;
+    return true;
+}
+
+bool NewFile::LinkOnce(const std::string& name) {
     if (unnamed)
         return LinkDescriptor(file.Get(), folder, name);
     if (::renameat2(folder, temporaryName.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
@@ -185,6 +193,12 @@ bool NewFile::LinkAs(const std::string& name) {
     ::unlinkat(folder, temporaryName.c_str(), 0);
     temporaryName.clear();
     return true;
+}
+
+void NewFile::RemoveName() {
+    if (!linkedName.empty())
+        ::unlinkat(folder, linkedName.c_str(), 0);
+    linkedName.clear();
 }
 
 // A rename is the one step that replaces a name whole, and it needs a name to

@@ -59,19 +59,22 @@ class NewFile {
     bool LinkAs(const std::string& name);
     // Gives the file this name in one step, replacing whatever had it.
     bool Replace(const std::string& name);
+    // Takes back the name LinkAs gave.
+    void RemoveName();
     // Flushes the bytes to disk. The descriptor stays open, since an unnamed
     // file can only be linked through it; once flushed, closing it cannot
     // report a write error any more.
     FileStatus Flush();
 
   private:
-    bool LinkUnnamed(const std::string& name);
+    bool LinkOnce(const std::string& name);
     bool LinkUnderTemporaryName();
 
     int folder = -1;
     FileDescriptor file;
     bool unnamed = false;
     std::string temporaryName; // while the file has one
+    std::string linkedName;    // the name LinkAs gave
 };
 
 // Links file under the first free name of stem + suffix, stem + suffix + "-2",

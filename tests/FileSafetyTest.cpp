@@ -76,6 +76,7 @@ TEST_F(FileSafetyTest, AFullDiskLeavesTheOldFileWholeAndNoTemporaryBehind) {
     EXPECT_TRUE(SaveFailed(path, "No space left on device")) << LastMessage();
     EXPECT_EQ(ReadBytes(path), "old bytes");
     EXPECT_EQ(ReadBytes(disk.Path("other")), "old bytes");
+    EXPECT_EQ(ListFolder(disk.Path("")), (std::vector<std::string>{"other", "page.html"}));
 }
 
 TEST_F(FileSafetyTest, AReadOnlyDiskIsReported) {
@@ -257,6 +258,15 @@ TEST_F(FileSafetyTest, PathsUpToTheSystemLimitWork) {
     EXPECT_EQ(ReadBytes(path), "long") << LastMessage();
     theApp.LoadFile(path);
     EXPECT_EQ(EditorText(), "long");
+
+    // In place, the copy of the old content beside it has a longer path still,
+    // and must be gone afterwards all the same.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    ASSERT_EQ(::link(path.c_str(), (folder + "/link").c_str()), 0);
+    EditedDocument("in place, ");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(folder + "/link"), "in place, long") << LastMessage();
+    EXPECT_EQ(ListFolder(folder).size(), 2u);
     EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
 }
 
