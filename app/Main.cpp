@@ -25,14 +25,14 @@ int main(int argc, char* argv[]) {
     platform::RestartWithHugePages(argv);
     QApplication application(argc, argv);
     theApp.StartUp(application);
-    int status, signal;
+    int status, endingSignal;
     {
         platform::EndingWatch endings(theApp.EndingHandlers());
         status = application.exec();
-        signal = endings.CaughtSignal();
+        endingSignal = endings.CaughtSignal();
     }
     theApp.ShutDown();
-    if (signal)
-        platform::EndBySignal(signal);
+    if (endingSignal)
+        platform::EndBySignal(endingSignal);
     return status;
 }

@@ -126,6 +126,8 @@ FileStatus CreateBeside(int folder, const std::string& folderPath, const std::st
             status = Failure(errno);
         if (status.Ok())
             status = savesteps::FlushFolder(where);
+        if (!status.Ok())
+            file.RemoveName();
         written = wherePath + "/" + name;
         return status;
     };
@@ -143,12 +145,12 @@ FileStatus CreateBeside(int folder, const std::string& folderPath, const std::st
 // new content is safely on disk.
 class OldContent {
   public:
-    OldContent(int folder, const std::string& name) : folder(folder), name(name) {}
+    OldContent(int folder, const std::string& savedPath) : folder(folder), savedPath(savedPath) {}
 
     FileStatus Keep(int from) {
         const FileStatus status = CreateBeside(
-            folder, DirectoryOf(name), BaseNameOf(name), ".varne-backup",
-            [from](int to) { return savesteps::CopyContent(from, to); }, copy, home, path);
+            folder, DirectoryOf(savedPath), BaseNameOf(savedPath), ".varne-backup",
+            [from](int to) { return savesteps::CopyContent(from, to); }, copy, home, copyPath);
         if (!status.Ok())
             return FileStatus{"Could not keep a copy of the old content: " + status.reason + "."};
         return status;
@@ -164,17 +166,17 @@ class OldContent {
             Remove();
             return failure;
         }
-        return FileStatus{failure.reason + ". The old content is kept in \"" + path + "\""};
+        return FileStatus{failure.reason + ". The old content is kept in \"" + copyPath + "\""};
     }
 
     void Remove() { copy.RemoveName(); }
 
   private:
     int folder;
-    std::string name; // the saved file's path, for the copy's name
+    std::string savedPath;
     FileDescriptor home;
     NewFile copy;
-    std::string path;
+    std::string copyPath;
 };
 
 // Overwrites the file through a descriptor checked to hold the target, after
