@@ -1,13 +1,16 @@
 #!/bin/bash
 # Unsaved text survives SIGTERM and SIGHUP: an untitled document goes to the
-# home folder, a file's text beside the file, the file itself untouched, and
-# the program ends by the signal that asked it to.
+# home folder (here while the save question is open), a file's text beside the
+# file, the file itself untouched, and the program ends by the signal that
+# asked it to.
 . "$(dirname "$0")/lib.sh"
 export HOME="$work/home"
 mkdir "$HOME"
 
 start_varne
 type_text "<p>never saved</p>"
+keys ctrl+n
+wait_window '^Varne$' >/dev/null || fail "no question before New"
 kill -TERM "$app"
 expect_exit 143
 copy="$HOME/Untitled.varne-unsaved"
