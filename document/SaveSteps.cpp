@@ -37,17 +37,16 @@ std::string RandomTemporaryName() {
     return ".varne-" + std::to_string(::getpid()) + "-" + std::to_string(generator() % 1000000);
 }
 
-// The unnamed files of the file system are reached through /proc; without it,
-// only a process allowed to read any file may link one.
+// An unnamed file is linked through /proc; without /proc only a process
+// allowed to read any file could link it, so then files start with a name.
+bool CanLinkUnnamedFiles() {
+    static const bool procMounted = ::access("/proc/self/fd", F_OK) == 0;
+    return procMounted;
+}
+
 bool LinkDescriptor(int fd, int folder, const std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return true;
-    const int error = errno;
-    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0)
-        return true;
-    errno = error;
-    return false;
+    return ::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 } // namespace
@@ -65,12 +64,6 @@ void FileDescriptor::Reset(int newFd) {
     if (fd >= 0)
         ::close(fd);
     fd = newFd;
-}
-
-int FileDescriptor::Close() {
-    const int result = ::close(fd);
-    fd = -1;
-    return result;
 }
 
 FileStatus WriteBlocks(int fd, int64_t length, size_t blockSize, const BlockSource& source) {
@@ -98,14 +91,6 @@ FileStatus CopyContent(int from, int to) {
     }
 }
 
-FileStatus FlushAndClose(FileDescriptor& file) {
-    if (::fsync(file.Get()) != 0)
-        return Failure(errno);
-    if (file.Close() != 0)
-        return Failure(errno);
-    return FileStatus{};
-}
-
 FileStatus FlushFolder(int folder) {
     FileDescriptor readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (readable.Get() >= 0 && ::fsync(readable.Get()) != 0 && errno != EINVAL && errno != EROFS)
@@ -129,15 +114,17 @@ void NewFile::Reset() {
 bool NewFile::Create(int inFolder) {
     Reset();
     folder = inFolder;
-    file.Reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (file.Get() >= 0) {
-        unnamed = true;
-        return true;
+    if (CanLinkUnnamedFiles()) {
+        file.Reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (file.Get() >= 0) {
+            unnamed = true;
+            return true;
+        }
+        // Only a file system without unnamed files falls back to a named
+        // one; a folder that refuses new files refuses those too.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
     }
-    // Only a file system without unnamed files falls back to a named one;
-    // a folder that refuses new files refuses those too.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-        return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = RandomTemporaryName();
         file.Reset(

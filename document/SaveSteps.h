@@ -21,8 +21,6 @@ class FileDescriptor {
     ~FileDescriptor();
     int Get() const { return fd; }
     void Reset(int newFd);
-    // Closes now and reports the result, which can carry a delayed write error.
-    int Close();
 
   private:
     int fd;
@@ -32,7 +30,6 @@ class FileDescriptor {
 FileStatus WriteBlocks(int fd, int64_t length, size_t blockSize, const BlockSource& source);
 // Copies everything from's descriptor holds, from its start, to to's position.
 FileStatus CopyContent(int from, int to);
-FileStatus FlushAndClose(FileDescriptor& file);
 // Makes the names in a folder durable. Some file systems cannot flush a
 // folder; that is no failure, since the files themselves are whole.
 FileStatus FlushFolder(int folder);

@@ -2,6 +2,7 @@
 // name was checked for, a file mounted over another, and the old content
 // while it is overwritten in place. Each case goes through the real load and
 // save paths and checks the disk with the system's own tools.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <spawn.h>
@@ -265,20 +266,39 @@ TEST_F(SaveIntegrityTest, NewFilesGetTheModeTheUmaskGivesAndTheUmaskStays) {
     }
 }
 
-// Without /proc the umask is still read right (in a mount namespace of its
-// own, /proc is covered by an empty folder).
-TEST(SaveIntegrity, NewFilesGetTheUmasksModeWithoutProc) {
+// Runs the save writer with these arguments where /proc is covered by an
+// empty folder (in a mount namespace of its own), under the given umask.
+void RunWriterWithoutProc(const std::string& mask, const std::string& arguments) {
+    Shell("unshare --mount --propagation private sh -c 'mount -t tmpfs none /proc && umask " +
+          mask + " && exec " + Quoted(SAVE_WRITER) + " " + arguments + "'");
+}
+
+// Without /proc, the umask is still read right, and new files start with a
+// temporary name (an unnamed one could not be linked) that never stays behind.
+TEST(SaveIntegrity, WithoutProcModesAreRightAndNoTemporaryStays) {
     if (!IsRoot())
         GTEST_SKIP() << "needs root for a mount namespace";
     TempDir dir;
+    std::vector<std::string> expected;
     for (const char* mask : {"027", "077", "002"}) {
-        const std::string path = dir.Path(std::string("new-") + mask);
-        Shell("unshare --mount --propagation private sh -c 'mount -t tmpfs none /proc && umask " +
-              std::string(mask) + " && exec " + Quoted(SAVE_WRITER) + " " + Quoted(path) + " 1'");
-        const mode_t expected = 0666 & ~mode_t(std::stoi(mask, nullptr, 8));
-        EXPECT_EQ(StatOf(path).st_mode & 07777, expected) << "umask " << mask;
+        const std::string name = std::string("new-") + mask;
+        const std::string path = dir.Path(name);
+        RunWriterWithoutProc(mask, Quoted(path) + " 1");
+        const mode_t mode = 0666 & ~mode_t(std::stoi(mask, nullptr, 8));
+        EXPECT_EQ(StatOf(path).st_mode & 07777, mode) << "umask " << mask;
         EXPECT_EQ(ReadBytes(path), std::string(131072, 'a'));
+        expected.push_back(name);
     }
+    // Copies beside a file never replace one another.
+    const std::string path = dir.Path("new-027");
+    RunWriterWithoutProc("022", Quoted(path) + " 2 .copy");
+    RunWriterWithoutProc("022", Quoted(path) + " 1 .copy");
+    EXPECT_EQ(ReadBytes(path + ".copy"), std::string(131072, 'a') + std::string(131072, 'b'));
+    EXPECT_EQ(ReadBytes(path + ".copy-2"), std::string(131072, 'a'));
+    EXPECT_EQ(StatOf(path + ".copy").st_mode & 07777, 0600u);
+    expected.insert(expected.end(), {"new-027.copy", "new-027.copy-2"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFolder(dir.Root()), expected);
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // Saves a generated file slowly, block by block, so that a test can kill it
 // part-way: save-writer PATH BLOCKS. Block n holds the byte 'a' + n % 26.
+// save-writer PATH BLOCKS SUFFIX writes a copy beside PATH instead, as the
+// emergency copy is written.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,7 +21,7 @@ extern "C" const char* __asan_default_options() {
 #endif
 
 int main(int argc, char* argv[]) {
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     constexpr size_t block = 131072;
     const int64_t blocks = std::atoll(argv[2]);
@@ -28,5 +31,12 @@ int main(int argc, char* argv[]) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return buffer.data();
     };
+    if (argc == 4) {
+        std::string written;
+        return SaveCopyBeside(argv[1], argv[3], blocks * int64_t(block), block, source, written)
+                       .Ok()
+                   ? 0
+                   : 1;
+    }
     return SaveFile(argv[1], blocks * int64_t(block), block, source).Ok() ? 0 : 1;
 }
