@@ -46,9 +46,10 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 // Writes length bytes, fetched from source in blocks of at most blockSize, to
 // path so that a failure or a crash at any moment leaves either the old file or
 // the new one whole, and so that the file keeps what the user set on it. A
-// symbolic link is followed and stays a link. The file is opened once, never
-// through a link, and every decision is taken from that open file; if the name
-// turns out to hold another file by the time it is written, the save fails.
+// symbolic link is followed and stays a link. The file it names is opened
+// without following a link and every decision is taken from that open file;
+// if the name turns out to hold another file by the time it is written, the
+// save fails.
 //
 // The new bytes go to a fresh file in the same folder, unnamed until it is
 // complete where the file system allows it. It gets the old file's owner,
