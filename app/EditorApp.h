@@ -6,6 +6,7 @@
 #include <string>
 
 #include "editor/EditorMessages.h"
+#include "platform/Endings.h"
 #include "platform/Platform.h"
 #include "resources/Resources.h"
 
@@ -60,13 +61,21 @@ class EditorApp {
     long SendEditor(unsigned int message, unsigned long wParam = 0, long lParam = 0);
     long SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
 
-    // Start-up and shut-down (app/StartUp.cpp).
+    // Start-up and shut-down (app/StartUp.cpp). The ending handlers serve a
+    // platform::EndingWatch, which main() keeps while the event loop runs.
     void StartUp(QApplication& application);
     void ShutDown();
+    platform::EndingHandlers EndingHandlers();
+
+    // Endings nobody chose at the desk (document/Endings.cpp): unsaved text
+    // goes to an emergency copy; a logout asks the save question.
+    void PreserveUnsavedText();
+    bool LogoutRequested();
 
   private:
     void CreateEditorWindow();
     void ShowMessage(const std::string& text);
+    bool ConfirmReplace(const std::string& path);
     void ReserveRoomFor(int64_t bytes);
     bool CloseRequested();
 };

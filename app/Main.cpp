@@ -24,7 +24,14 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     theApp.StartUp(application);
-    const int status = application.exec();
+    int status, endingSignal;
+    {
+        platform::EndingWatch endings(theApp.EndingHandlers());
+        status = application.exec();
+        endingSignal = endings.CaughtSignal();
+    }
     theApp.ShutDown();
+    if (endingSignal)
+        platform::EndBySignal(endingSignal);
     return status;
 }

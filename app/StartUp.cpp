@@ -76,6 +76,13 @@ bool EditorApp::CloseRequested() {
     return true;
 }
 
+platform::EndingHandlers EditorApp::EndingHandlers() {
+    platform::EndingHandlers handlers;
+    handlers.preserve = [this] { PreserveUnsavedText(); };
+    handlers.logout = [this] { return LogoutRequested(); };
+    return handlers;
+}
+
 void EditorApp::ShutDown() {
     platform::FrameWindow* frame = frameWindow;
     editorWindow = nullptr;

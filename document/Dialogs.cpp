@@ -1,4 +1,5 @@
 #include "app/EditorApp.h"
+#include "document/FileAccess.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -21,13 +22,20 @@ bool EditorApp::Save() {
     return SaveToFile();
 }
 
+// A name chosen by mistake must not destroy the file that has it: replacing a
+// file is asked first, and No shows the dialog again at that name.
 bool EditorApp::SaveAs() {
     platform::FileDialogRequest request;
     request.title = "Save File";
     request.initialPath = filePath;
     std::string path;
-    if (!platform::CurrentDesktop().GetSaveFileName(frameWindow, request, path))
-        return false;
+    for (;;) {
+        if (!platform::CurrentDesktop().GetSaveFileName(frameWindow, request, path))
+            return false;
+        if (!IsExistingFile(path) || ConfirmReplace(path))
+            break;
+        request.initialPath = path;
+    }
     filePath = path;
     UpdateTitle();
     const bool saved = SaveToFile();
@@ -46,4 +54,11 @@ int EditorApp::ConfirmDiscard() {
     if (answer == platform::IDYES && !Save())
         return platform::IDCANCEL;
     return answer;
+}
+
+bool EditorApp::ConfirmReplace(const std::string& path) {
+    return platform::CurrentDesktop().MessageBox(
+               frameWindow,
+               "The file \"" + path + "\" already exists.\n\nDo you want to replace it?", "Varne",
+               platform::MB_YESNO) == platform::IDYES;
 }

@@ -1,18 +1,25 @@
+// Loading and saving with every step checked. A save opens the file it
+// replaces once, without following links, and decides from that descriptor.
 #include "document/FileAccess.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
-#include <random>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "document/FileAttributes.h"
+#include "document/SaveSteps.h"
+
+using savesteps::Failure;
+using savesteps::FileDescriptor;
+using savesteps::NewFile;
+
 namespace {
 
-FileStatus Failure(int error) {
-    return FileStatus{std::strerror(error)};
-}
+std::function<void()> saveCheckedHook;
 
 FileStatus NotRegular(const struct stat& st) {
     if (S_ISDIR(st.st_mode))
@@ -24,26 +31,9 @@ FileStatus TooLarge() {
     return FileStatus{"The file is too large: Varne opens files smaller than 2 GiB."};
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd = -1) : fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int Get() const { return fd; }
-    // Closes now and reports the result, which can carry a delayed write error.
-    int Close() {
-        int result = ::close(fd);
-        fd = -1;
-        return result;
-    }
-
-  private:
-    int fd;
-};
+FileStatus Replaced() {
+    return FileStatus{"Another file took its place while it was being saved."};
+}
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -75,140 +65,196 @@ FileStatus FollowLinks(const std::string& path, std::string& target) {
     return Failure(ELOOP);
 }
 
-bool WriteAll(int fd, const char* data, size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        count -= size_t(n);
-    }
-    return true;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-FileStatus WriteBlocks(int fd, int64_t length, size_t blockSize, const BlockSource& source) {
-    for (int64_t start = 0; start < length; start += int64_t(blockSize)) {
-        const size_t count = size_t(std::min<int64_t>(length - start, int64_t(blockSize)));
-        if (!WriteAll(fd, source(start, count), count))
+// The file a save replaces: open for reading, and what fstat says about it.
+struct Target {
+    FileDescriptor file; // -1 while the name holds no file
+    struct stat st {};
+    bool Exists() const { return file.Get() >= 0; }
+};
+
+// Opens the file at name, if there is one, without following a link, and
+// checks that the descriptor holds the file the name was checked for.
+FileStatus OpenTarget(int folder, const std::string& name, Target& target) {
+    struct stat named;
+    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? FileStatus{} : Failure(errno);
+    if (S_ISLNK(named.st_mode))
+        return Replaced(); // a link where the links had just been followed
+    if (!S_ISREG(named.st_mode))
+        return NotRegular(named);
+    if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return Failure(errno);
+    target.file.Reset(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (target.file.Get() < 0)
+        return errno == ELOOP ? Replaced() : Failure(errno);
+    if (::fstat(target.file.Get(), &target.st) != 0)
+        return Failure(errno);
+    return SameFile(named, target.st) ? FileStatus{} : Replaced();
+}
+
+// A new file that gets the old one's owner and group, or false.
+bool TakeOwner(int fd, const struct stat& old) {
+    struct stat mine;
+    if (::fstat(fd, &mine) != 0)
+        return false;
+    return (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) ||
+           ::fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+using Filler = std::function<FileStatus(int fd)>;
+
+// Creates a new file in folder, fills it, flushes it and links it under the
+// first free name of stem + suffix. Where that fails, in the home folder, which
+// then stays open in home for as long as file needs it.
+FileStatus CreateBeside(int folder, const std::string& folderPath, const std::string& stem,
+                        const std::string& suffix, const Filler& fill, NewFile& file,
+                        FileDescriptor& home, std::string& written) {
+    auto createIn = [&](int where, const std::string& wherePath) {
+        file.Reset();
+        if (!file.Create(where))
             return Failure(errno);
+        FileStatus status = fill(file.Get());
+        if (status.Ok())
+            status = file.Flush();
+        std::string name;
+        if (status.Ok() && !savesteps::LinkUnderFreeName(file, stem, suffix, name))
+            status = Failure(errno);
+        if (status.Ok())
+            status = savesteps::FlushFolder(where);
+        if (!status.Ok())
+            file.RemoveName();
+        written = wherePath + "/" + name;
+        return status;
+    };
+    const FileStatus beside = createIn(folder, folderPath);
+    if (beside.Ok())
+        return beside;
+    const std::string homePath = HomeFolder();
+    home.Reset(::open(homePath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (homePath.empty() || home.Get() < 0 || !createIn(home.Get(), homePath).Ok())
+        return beside;
+    return FileStatus{};
+}
+
+// The whole old content of a file written in place, kept beside it until the
+// new content is safely on disk.
+class OldContent {
+  public:
+    OldContent(int folder, const std::string& savedPath) : folder(folder), savedPath(savedPath) {}
+
+    FileStatus Keep(int from) {
+        const FileStatus status = CreateBeside(
+            folder, DirectoryOf(savedPath), BaseNameOf(savedPath), ".varne-backup",
+            [from](int to) { return savesteps::CopyContent(from, to); }, copy, home, copyPath);
+        if (!status.Ok())
+            return FileStatus{"Could not keep a copy of the old content: " + status.reason + "."};
+        return status;
     }
-    return FileStatus{};
-}
 
-FileStatus FlushAndClose(FileDescriptor& file) {
-    if (::fsync(file.Get()) != 0)
-        return Failure(errno);
-    if (file.Close() != 0)
-        return Failure(errno);
-    return FileStatus{};
-}
+    // Called when writing in place failed part-way: the old content goes back
+    // into the file, or the copy stays and the failure says where it is.
+    FileStatus PutBack(int to, const FileStatus& failure) {
+        const off_t size = ::lseek(copy.Get(), 0, SEEK_END);
+        if (size >= 0 && ::lseek(to, 0, SEEK_SET) == 0 &&
+            savesteps::CopyContent(copy.Get(), to).Ok() && ::ftruncate(to, size) == 0 &&
+            ::fsync(to) == 0) {
+            Remove();
+            return failure;
+        }
+        return FileStatus{failure.reason + ". The old content is kept in \"" + copyPath + "\""};
+    }
 
-// Overwrites the file from its start and then cuts it to the new length. The
-// room for the new bytes is reserved first where the file system can, so that
-// a full disk is found before a single byte of the old content is changed.
-FileStatus WriteInPlace(const std::string& target, int64_t length, size_t blockSize,
-                        const BlockSource& source) {
-    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    void Remove() { copy.RemoveName(); }
+
+  private:
+    int folder;
+    std::string savedPath;
+    FileDescriptor home;
+    NewFile copy;
+    std::string copyPath;
+};
+
+// Overwrites the file through a descriptor checked to hold the target, after
+// keeping a copy of the old content; see SaveFile.
+FileStatus WriteInPlace(int folder, const std::string& path, const Target& target, int64_t length,
+                        size_t blockSize, const BlockSource& source) {
+    const std::string name = BaseNameOf(path);
+    FileDescriptor file(
+        ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.Get() < 0)
-        return Failure(errno);
+        return errno == ELOOP ? Replaced() : Failure(errno);
     struct stat st;
     if (::fstat(file.Get(), &st) != 0)
         return Failure(errno);
-    if (!S_ISREG(st.st_mode))
-        return NotRegular(st);
-    if (length > 0 && ::fallocate(file.Get(), FALLOC_FL_KEEP_SIZE, 0, length) != 0 &&
-        errno != EOPNOTSUPP && errno != ENOSYS)
-        return Failure(errno);
-    FileStatus status = WriteBlocks(file.Get(), length, blockSize, source);
+    if (!SameFile(st, target.st))
+        return Replaced();
+
+    OldContent old(folder, path);
+    FileStatus status = old.Keep(target.file.Get());
     if (!status.Ok())
         return status;
-    if (::ftruncate(file.Get(), length) != 0)
-        return Failure(errno);
-    return FlushAndClose(file);
-}
-
-mode_t NewFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// A fresh file beside the target, readable by the owner alone until complete.
-int CreateTemporary(int folder, std::string& name) {
-    static std::mt19937 generator{std::random_device{}()};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = ".varne-" + std::to_string(::getpid()) + "-" + std::to_string(generator() % 1000000);
-        const int fd = ::openat(folder, name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+    // Room for the new bytes first, so that a full disk is found before a
+    // single byte of the old content changes.
+    if (length > 0 && ::fallocate(file.Get(), FALLOC_FL_KEEP_SIZE, 0, length) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        status = Failure(errno);
+        old.Remove();
+        return status;
     }
-    errno = EEXIST;
-    return -1;
+    status = savesteps::WriteBlocks(file.Get(), length, blockSize, source);
+    if (status.Ok() && ::ftruncate(file.Get(), length) != 0)
+        status = Failure(errno);
+    if (status.Ok() && ::fsync(file.Get()) != 0)
+        status = Failure(errno);
+    if (!status.Ok())
+        return old.PutBack(file.Get(), status);
+    old.Remove();
+    return status;
 }
 
 enum class Outcome { Saved, Failed, UseInPlace };
 
-Outcome ReplaceByRename(const std::string& target, const struct stat* existing, int64_t length,
+Outcome ReplaceByRename(int folder, const std::string& name, const Target& target, int64_t length,
                         size_t blockSize, const BlockSource& source, FileStatus& status) {
-    const std::string folderPath = DirectoryOf(target);
-    FileDescriptor folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() < 0) {
-        status = Failure(errno);
-        return Outcome::Failed;
-    }
-    std::string temporary;
-    FileDescriptor file(CreateTemporary(folder.Get(), temporary));
-    if (file.Get() < 0) {
+    NewFile file;
+    if (!file.Create(folder)) {
         const int error = errno;
-        if (existing && (error == EACCES || error == EPERM || error == EROFS))
+        if (target.Exists() && (error == EACCES || error == EPERM || error == EROFS))
             return Outcome::UseInPlace;
         status = Failure(error);
         return Outcome::Failed;
     }
-    auto discard = [&](FileStatus failure) {
-        ::unlinkat(folder.Get(), temporary.c_str(), 0);
-        status = failure;
+    if (target.Exists() && !TakeOwner(file.Get(), target.st))
+        return Outcome::UseInPlace;
+    status = savesteps::WriteBlocks(file.Get(), length, blockSize, source);
+    if (!status.Ok())
         return Outcome::Failed;
-    };
-    if (existing) {
-        struct stat mine;
-        if (::fstat(file.Get(), &mine) != 0)
-            return discard(Failure(errno));
-        if ((mine.st_uid != existing->st_uid || mine.st_gid != existing->st_gid) &&
-            ::fchown(file.Get(), existing->st_uid, existing->st_gid) != 0) {
-            ::unlinkat(folder.Get(), temporary.c_str(), 0);
-            return Outcome::UseInPlace;
-        }
-    }
-    status = WriteBlocks(file.Get(), length, blockSize, source);
-    if (!status.Ok())
-        return discard(status);
-    const mode_t mode = existing ? existing->st_mode & 07777 : NewFileMode();
-    if (::fchmod(file.Get(), mode) != 0)
-        return discard(Failure(errno));
-    status = FlushAndClose(file);
-    if (!status.Ok())
-        return discard(status);
-    const std::string name = BaseNameOf(target);
-    if (::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) != 0)
-        return discard(Failure(errno));
-    // Make the rename itself durable. Some file systems cannot flush a folder;
-    // the new file is whole in any case.
-    FileDescriptor readableFolder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (readableFolder.Get() >= 0 && ::fsync(readableFolder.Get()) != 0 && errno != EINVAL &&
-        errno != EROFS) {
+    // Attributes after the bytes, since writing may clear some of them.
+    if (target.Exists() && !fileattributes::CopyAttributes(target.file.Get(), file.Get()))
+        return Outcome::UseInPlace;
+    const mode_t mode = target.Exists() ? target.st.st_mode & 07777 : fileattributes::NewFileMode();
+    if (::fchmod(file.Get(), mode) != 0) {
         status = Failure(errno);
         return Outcome::Failed;
     }
-    return Outcome::Saved;
+    status = file.Flush();
+    if (!status.Ok())
+        return Outcome::Failed;
+    if (!file.Replace(name)) {
+        const int error = errno;
+        // A file mounted over another cannot be replaced, only written.
+        if (target.Exists() && (error == EBUSY || error == EXDEV))
+            return Outcome::UseInPlace;
+        status = Failure(error);
+        return Outcome::Failed;
+    }
+    status = savesteps::FlushFolder(folder);
+    return status.Ok() ? Outcome::Saved : Outcome::Failed;
 }
 
 } // namespace
@@ -257,23 +303,29 @@ FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
                     const BlockSource& source) {
     if (path.empty())
         return Failure(ENOENT);
-    std::string target;
-    FileStatus status = FollowLinks(path, target);
+    std::string resolved;
+    FileStatus status = FollowLinks(path, resolved);
     if (!status.Ok())
         return status;
-
-    struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT)
+    const std::string name = BaseNameOf(resolved);
+    if (name.empty() || name == "." || name == "..") {
+        struct stat st;
+        return ::stat(resolved.c_str(), &st) == 0 ? NotRegular(st) : Failure(errno);
+    }
+    FileDescriptor folder(::open(DirectoryOf(resolved).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0)
         return Failure(errno);
-    if (exists && !S_ISREG(st.st_mode))
-        return NotRegular(st);
-    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return Failure(errno);
 
-    if (exists && st.st_nlink > 1)
-        return WriteInPlace(target, length, blockSize, source);
-    switch (ReplaceByRename(target, exists ? &st : nullptr, length, blockSize, source, status)) {
+    Target target;
+    status = OpenTarget(folder.Get(), name, target);
+    if (!status.Ok())
+        return status;
+    if (saveCheckedHook)
+        saveCheckedHook();
+
+    if (target.Exists() && target.st.st_nlink > 1)
+        return WriteInPlace(folder.Get(), resolved, target, length, blockSize, source);
+    switch (ReplaceByRename(folder.Get(), name, target, length, blockSize, source, status)) {
     case Outcome::Saved:
         return FileStatus{};
     case Outcome::Failed:
@@ -281,5 +333,34 @@ FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
     case Outcome::UseInPlace:
         break;
     }
-    return WriteInPlace(target, length, blockSize, source);
+    return WriteInPlace(folder.Get(), resolved, target, length, blockSize, source);
+}
+
+FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, int64_t length,
+                          size_t blockSize, const BlockSource& source, std::string& written) {
+    const std::string folderPath = DirectoryOf(path);
+    FileDescriptor folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor home;
+    NewFile file;
+    return CreateBeside(
+        folder.Get(), folderPath, BaseNameOf(path), suffix,
+        [&](int fd) { return savesteps::WriteBlocks(fd, length, blockSize, source); }, file, home,
+        written);
+}
+
+bool IsExistingFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()))
+        return entry->pw_dir;
+    return std::string();
+}
+
+void SetSaveCheckedHook(std::function<void()> hook) {
+    saveCheckedHook = std::move(hook);
 }

@@ -45,11 +45,43 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 
 // Writes length bytes, fetched from source in blocks of at most blockSize, to
 // path so that a failure or a crash at any moment leaves either the old file or
-// the new one whole. The new bytes go to a fresh file in the same folder, which
-// is flushed to disk and renamed over the target. A symbolic link is followed
-// and stays a link. The file is written in place instead (truncated, then
-// written, every step checked) where a rename would break something the user
-// relies on: more than one hard link, an owner or group that cannot be given
-// to a new file, or a folder that does not allow new files.
+// the new one whole, and so that the file keeps what the user set on it. A
+// symbolic link is followed and stays a link. The file it names is opened
+// without following a link and every decision is taken from that open file;
+// if the name turns out to hold another file by the time it is written, the
+// save fails.
+//
+// The new bytes go to a fresh file in the same folder, unnamed until it is
+// complete where the file system allows it. It gets the old file's owner,
+// group, extended attributes (its access ACL among them) and mode, is flushed
+// to disk and renamed over the target; then the folder is flushed.
+//
+// The file is written in place instead where a rename would lose something:
+// more than one hard link, an owner, group or attribute that cannot be given
+// to a new file, a folder that does not allow new files, or a name the rename
+// cannot replace (a file bind-mounted over another). In place, a whole copy of
+// the old content is first written beside the file as NAME.varne-backup (in
+// the home folder when the file's folder takes no new file) and flushed; then
+// room is reserved, the file is overwritten from its start, cut to the new
+// length and flushed; only then is the copy removed. If writing fails part-way
+// the old content is put back; a crash leaves the file or the copy whole.
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
                     const BlockSource& source);
+
+// Writes length bytes, fetched from source, to a new file that never replaces
+// another: path + suffix, or path + suffix + "-2" and so on when that is taken.
+// Where the file's folder takes no new file, it goes to the home folder under
+// the same name. The file appears under its name only once it is whole and
+// flushed to disk, and only its owner may read it. Sets written to its path.
+FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, int64_t length,
+                          size_t blockSize, const BlockSource& source, std::string& written);
+
+// Whether path names a regular file (directly or through symbolic links).
+bool IsExistingFile(const std::string& path);
+
+// The user's home folder: $HOME, else the one the password database names.
+std::string HomeFolder();
+
+// For tests: runs in every save once the target has been checked, just before
+// anything is written. An empty function removes it.
+void SetSaveCheckedHook(std::function<void()> hook);

@@ -77,8 +77,10 @@ void FrameWindow::SetClient(QWidget* child) {
     setCentralWidget(child);
 }
 
+// Qt reads "[*]" in a title as the place of the modified mark and drops it;
+// doubled, it is shown as written, so a path keeps every character.
 void FrameWindow::SetCaption(const std::string& bytes) {
-    setWindowTitle(BytesToDisplay(bytes));
+    setWindowTitle(BytesToDisplay(bytes).replace("[*]", "[*][*]"));
 }
 
 QAction* FrameWindow::MenuAction(unsigned short id) const {

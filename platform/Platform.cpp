@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -32,11 +33,34 @@ QStringList QtNameFilters(const std::vector<FileFilter>& filters) {
     return names;
 }
 
+// Qt's file dialog asks its own questions (delete this file?, and others) with
+// the file's name in a message box that would read the name as HTML, so a name
+// such as "<img src=...>" could make it load any file as an image. While this
+// object lives, every message box is turned to plain text before it is first
+// laid out.
+class PlainMessageBoxes : public QObject {
+  public:
+    PlainMessageBoxes() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PlainMessageBoxes() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Polish) {
+            if (auto* box = qobject_cast<QMessageBox*>(watched))
+                box->setTextFormat(Qt::PlainText);
+        }
+        return false;
+    }
+};
+
 bool RunFileDialog(QWidget* owner, const FileDialogRequest& request, QFileDialog::AcceptMode mode,
                    std::string& path) {
+    PlainMessageBoxes plainQuestions;
     QFileDialog dialog(owner, QString::fromStdString(request.title));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The program asks before replacing a file itself, through this desktop,
+    // so that the question is the same whatever dialog the platform shows.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (!request.filters.empty())
@@ -53,12 +77,20 @@ bool RunFileDialog(QWidget* owner, const FileDialogRequest& request, QFileDialog
 
 int QtDesktop::MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                           MessageBoxType type) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), BytesToDisplay(text),
+    // The text holds paths and other outside data: never read it as HTML.
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString(),
                     QMessageBox::NoButton, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BytesToDisplay(text));
     if (type == MB_YESNOCANCEL) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::Cancel);
+    } else if (type == MB_YESNO) {
+        // Asked before something is destroyed: a stray Enter must not do it.
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }

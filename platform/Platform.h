@@ -13,7 +13,7 @@ class QWidget;
 namespace platform {
 
 enum DialogAnswer { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
-enum MessageBoxType { MB_OK = 0, MB_YESNOCANCEL = 3 };
+enum MessageBoxType { MB_OK = 0, MB_YESNOCANCEL = 3, MB_YESNO = 4 };
 
 struct FileFilter {
     std::string displayText; // as the user reads it

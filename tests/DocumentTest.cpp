@@ -56,11 +56,14 @@ TEST_F(DocumentTest, FilesRoundTripByteForByte) {
 
         const std::string copy = dir.Path("out.bin");
         desktop.fileNames = {copy};
+        if (Exists(copy))
+            desktop.answers = {IDYES}; // replace the previous case's copy
         Command(IDM_SAVEAS);
         EXPECT_EQ(ReadBytes(copy), bytes);
         EXPECT_EQ(theApp.filePath, copy);
     }
-    EXPECT_TRUE(desktop.messages.empty());
+    for (const MessageRecord& message : desktop.messages)
+        EXPECT_EQ(message.type, platform::MB_YESNO) << "not the replace question: " << message.text;
 }
 
 TEST_F(DocumentTest, LoadPutsTheCaretAtTheStartWithAnEmptyUndoHistory) {
@@ -236,6 +239,46 @@ TEST_F(DocumentTest, SaveAsStartsFromTheCurrentPathAndAdoptsTheNewOne) {
     EXPECT_EQ(LastMessage().rfind("Could not save file \"" + bad + "\".", 0), 0u) << LastMessage();
     EXPECT_TRUE(theApp.modified);
     EXPECT_TRUE(MenuEnabled(IDM_SAVE));
+}
+
+TEST_F(DocumentTest, SaveAsAsksBeforeReplacingAFileAndNoChoosesAgain) {
+    const std::string path = Opened("a.html", "mine");
+    const std::string other = dir.Path("b.html");
+    WriteBytes(other, "someone's work");
+    TypeText("edit ");
+
+    // No brings the dialog back at the refused name; cancelling it then
+    // changes nothing at all.
+    desktop.fileNames = {other, ""};
+    desktop.answers = {IDNO};
+    Command(IDM_SAVEAS);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text,
+              "The file \"" + other + "\" already exists.\n\nDo you want to replace it?");
+    EXPECT_EQ(desktop.messages[0].caption, "Varne");
+    EXPECT_EQ(desktop.messages[0].type, platform::MB_YESNO);
+    ASSERT_EQ(desktop.dialogs.size(), 2u);
+    EXPECT_EQ(desktop.dialogs[1].request.title, "Save File");
+    EXPECT_EQ(desktop.dialogs[1].request.initialPath, other);
+    EXPECT_EQ(ReadBytes(other), "someone's work");
+    EXPECT_EQ(theApp.filePath, path);
+    EXPECT_EQ(Caption(), "Varne - " + path);
+    EXPECT_TRUE(theApp.modified);
+
+    desktop.fileNames = {other};
+    desktop.answers = {IDYES};
+    Command(IDM_SAVEAS);
+    EXPECT_EQ(ReadBytes(other), "edit mine");
+    EXPECT_EQ(theApp.filePath, other);
+    EXPECT_FALSE(theApp.modified);
+
+    // Save writes the current file without a question.
+    TypeText("more ");
+    const size_t asked = desktop.messages.size();
+    Command(IDM_SAVE);
+    EXPECT_EQ(desktop.messages.size(), asked);
+    EXPECT_EQ(ReadBytes(other), EditorText());
+    EXPECT_FALSE(theApp.modified);
 }
 
 TEST_F(DocumentTest, AFileThatCannotBeOpenedChangesNothing) {

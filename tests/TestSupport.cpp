@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QWindow>
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -118,8 +119,10 @@ void EditorTest::AddText(const std::string& bytes) {
     theApp.SendEditor(SCI_ADDTEXT, bytes.size(), bytes.data());
 }
 
+// The caption as the window system shows it.
 std::string EditorTest::Caption() {
-    return theApp.frameWindow->windowTitle().toStdString();
+    const QWindow* window = theApp.frameWindow->windowHandle();
+    return (window ? window->title() : theApp.frameWindow->windowTitle()).toStdString();
 }
 
 bool EditorTest::MenuEnabled(unsigned short id) {

@@ -1,5 +1,6 @@
 // Permission cases, which only mean something for a user the permission bits
 // stop: CTest runs these as the unprivileged user nobody.
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,20 @@ TEST_F(UnprivilegedTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
     ASSERT_EQ(::chmod(dir.Root().c_str(), 0555), 0);
     theApp.LoadFile(path);
     AddText("new ");
+
+    // The copy of the old content goes to the home folder, since the file's
+    // own folder takes none; without a place for it nothing is written.
+    const std::string home = std::getenv("HOME");
+    ::setenv("HOME", "/", 1);
+    Command(IDM_SAVE);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_NE(LastMessage().find("Could not keep a copy of the old content: Permission denied."),
+              std::string::npos)
+        << LastMessage();
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_EQ(ReadBytes(path), "old bytes");
+
+    desktop.messages.clear();
     Command(IDM_SAVE);
     EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
     EXPECT_FALSE(theApp.modified);
@@ -56,6 +71,8 @@ TEST_F(UnprivilegedTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
     struct stat after;
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
+    for (const std::string& name : ListFolder(home))
+        EXPECT_EQ(name.find(".varne-backup"), std::string::npos) << "left behind: " << name;
 
     // A new file cannot be made there.
     const std::string fresh = dir.Path("fresh.html");

@@ -1,0 +1,41 @@
+// The document's side of endings nobody chose at the desk: unsaved text goes
+// to an emergency copy beside the file (or in the home folder), and a logout
+// asks the usual question.
+#include <cstdio>
+#include <vector>
+
+#include "app/EditorApp.h"
+#include "document/FileAccess.h"
+
+// The document file itself is never written without the user's word: the text
+// goes to a new file that replaces nothing, and its path goes to stderr, where
+// a session log or the terminal keeps it.
+void EditorApp::PreserveUnsavedText() {
+    if (!modified || !editorWindow)
+        return;
+    const std::string beside = filePath.empty() ? HomeFolder() + "/Untitled" : filePath;
+    const long length = SendEditor(SCI_GETLENGTH);
+    std::vector<char> buffer(blockSize + 1);
+    const BlockSource source = [&](int64_t start, size_t count) {
+        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+        return buffer.data();
+    };
+    std::string written;
+    const FileStatus kept =
+        SaveCopyBeside(beside, ".varne-unsaved", length, blockSize, source, written);
+    if (kept.Ok())
+        std::fprintf(stderr, "varne: unsaved text kept in %s\n", written.c_str());
+    else
+        std::fprintf(stderr, "varne: could not keep the unsaved text: %s\n", kept.reason.c_str());
+}
+
+// No lets the logout go ahead without the changes, as Exit does after No: the
+// program ends at once, so that the session's end asks nothing again.
+bool EditorApp::LogoutRequested() {
+    const int answer = ConfirmDiscard();
+    if (answer == platform::IDCANCEL)
+        return false;
+    if (modified)
+        platform::CurrentDesktop().PostQuitMessage(0);
+    return true;
+}

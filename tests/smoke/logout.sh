@@ -1,0 +1,46 @@
+#!/bin/bash
+# Logging out with unsaved text asks the save question: Cancel calls the
+# logout off and keeps the program, No lets it end without writing anything.
+# The session manager is a small stand-in ($SESSION_MANAGER_STAND_IN).
+. "$(dirname "$0")/lib.sh"
+export HOME="$work/home"
+mkdir "$HOME"
+
+"$SESSION_MANAGER_STAND_IN" "$work/address" >"$work/session.log" 2>&1 &
+manager=$!
+trap 'kill $wm $manager 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 50); do
+    [ -s "$work/address" ] && break
+    sleep 0.1
+done
+[ -s "$work/address" ] || fail "no session manager"
+export SESSION_MANAGER=$(cat "$work/address")
+
+# Waits for a line in the session manager's log.
+wait_session() {
+    for _ in $(seq 100); do
+        grep -qx "$1" "$work/session.log" && return 0
+        sleep 0.1
+    done
+    cat "$work/session.log" >&2
+    fail "the session manager never saw '$1'"
+}
+
+start_varne
+wait_session registered
+type_text "<p>unsaved</p>"
+
+kill -USR1 "$manager"
+wait_window '^Varne$' >/dev/null || fail "no question at logout"
+keys Escape
+wait_session "done cancel=1"
+kill -0 "$app" 2>/dev/null || fail "Varne ended although the logout was called off"
+[ "$(caption)" = "Varne - " ] || fail "caption '$(caption)'"
+
+kill -USR1 "$manager"
+wait_window '^Varne$' >/dev/null || fail "no question at the second logout"
+keys n
+wait_session "done cancel=0"
+expect_exit 0
+[ -z "$(ls -A "$HOME" | grep varne-unsaved)" ] || fail "a copy was kept although the answer was No"
+echo "PASS"

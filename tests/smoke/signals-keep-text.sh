@@ -1,0 +1,37 @@
+#!/bin/bash
+# Unsaved text survives SIGTERM and SIGHUP: an untitled document goes to the
+# home folder (here while the save question is open), a file's text beside the
+# file, the file itself untouched, and the program ends by the signal that
+# asked it to.
+. "$(dirname "$0")/lib.sh"
+export HOME="$work/home"
+mkdir "$HOME"
+
+start_varne
+type_text "<p>never saved</p>"
+keys ctrl+n
+wait_window '^Varne$' >/dev/null || fail "no question before New"
+kill -TERM "$app"
+expect_exit 143
+copy="$HOME/Untitled.varne-unsaved"
+[ "$(cat "$copy" 2>/dev/null)" = "<p>never saved</p>" ] || fail "copy holds '$(cat "$copy" 2>/dev/null)'"
+grep -qF "$copy" "$work/varne.log" || fail "the copy's path is not on stderr"
+
+printf 'saved' >"$work/page.html"
+start_varne
+keys ctrl+o
+wait_window '^Open File$' >/dev/null || fail "no Open File dialog"
+type_text "$work/page.html"
+keys Return
+for _ in $(seq 50); do
+    [ "$(caption)" = "Varne - $work/page.html" ] && break
+    sleep 0.1
+done
+[ "$(caption)" = "Varne - $work/page.html" ] || fail "not opened: caption '$(caption)'"
+type_text "edit "
+kill -HUP "$app"
+expect_exit 129
+[ "$(cat "$work/page.html")" = "saved" ] || fail "the file was written: '$(cat "$work/page.html")'"
+[ "$(cat "$work/page.html.varne-unsaved" 2>/dev/null)" = "edit saved" ] ||
+    fail "copy holds '$(cat "$work/page.html.varne-unsaved" 2>/dev/null)'"
+echo "PASS"
