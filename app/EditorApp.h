@@ -35,7 +35,7 @@ class EditorApp {
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
-    void GetTextRange(int start, int end, char* buffer);
+    void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs
     // return true when the text is safely on disk.
@@ -57,8 +57,8 @@ class EditorApp {
     // The one way messages reach the component (editor/EditorInterface.cpp). The
     // platform's WM_ and EM_ messages are passed on as their SCI_ equivalents.
     // Without an editor window nothing happens and the result is 0.
-    long SendEditor(unsigned int message, unsigned long wParam = 0, long lParam = 0);
-    long SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
+    Position SendEditor(unsigned int message, unsigned long wParam = 0, Position lParam = 0);
+    Position SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
 
     // Start-up and shut-down (app/StartUp.cpp).
     void StartUp(QApplication& application);

@@ -66,7 +66,7 @@ void EditorApp::LoadFile(const std::string& path) {
 
     ReserveRoomFor(file.Size());
     std::vector<char> block(blockSize);
-    long count;
+    int64_t count;
     while ((count = file.Read(block.data(), blockSize)) > 0)
         SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
     const bool complete = count == 0;
@@ -83,7 +83,7 @@ void EditorApp::LoadFile(const std::string& path) {
         ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
 }
 
-void EditorApp::GetTextRange(int start, int end, char* buffer) {
+void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
     TextRange range{start, end, buffer};
     SendEditor(EM_GETTEXTRANGE, 0, &range);
 }
@@ -91,10 +91,10 @@ void EditorApp::GetTextRange(int start, int end, char* buffer) {
 // Only a save whose every step succeeded sets the save point; any failure is
 // reported and the document stays modified.
 bool EditorApp::SaveToFile() {
-    const long length = SendEditor(SCI_GETLENGTH);
+    const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](int64_t start, size_t count) {
-        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+    const BlockSource source = [&](Position start, size_t count) {
+        GetTextRange(start, start + Position(count), buffer.data());
         return buffer.data();
     };
     const FileStatus saved = SaveFile(filePath, length, blockSize, source);

@@ -235,7 +235,7 @@ FileStatus FileReader::Open(const std::string& path) {
     return FileStatus{};
 }
 
-long FileReader::Read(char* buffer, size_t count) {
+int64_t FileReader::Read(char* buffer, size_t count) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, count);
         if (n >= 0) {
@@ -244,7 +244,7 @@ long FileReader::Read(char* buffer, size_t count) {
                 lastError = TooLarge();
                 return -1;
             }
-            return long(n);
+            return int64_t(n);
         }
         if (errno != EINTR) {
             lastError = Failure(errno);

@@ -30,7 +30,7 @@ class FileReader {
     int64_t Size() const { return size; }
     // Reads up to count bytes: the number read, 0 at the end, -1 on an error
     // (then LastError() says what went wrong).
-    long Read(char* buffer, size_t count);
+    int64_t Read(char* buffer, size_t count);
     FileStatus LastError() const { return lastError; }
 
   private:

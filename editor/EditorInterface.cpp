@@ -28,7 +28,7 @@ unsigned int ScintillaMessage(unsigned int message) {
 
 } // namespace
 
-long EditorApp::SendEditor(unsigned int message, unsigned long wParam, long lParam) {
+Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, Position lParam) {
     if (!editorWindow)
         return 0;
     if (message == EM_CANPASTE)
@@ -36,6 +36,6 @@ long EditorApp::SendEditor(unsigned int message, unsigned long wParam, long lPar
     return editorWindow->SendScintilla(ScintillaMessage(message), wParam, lParam);
 }
 
-long EditorApp::SendEditor(unsigned int message, unsigned long wParam, const void* lParam) {
-    return SendEditor(message, wParam, reinterpret_cast<long>(lParam));
+Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, const void* lParam) {
+    return SendEditor(message, wParam, reinterpret_cast<Position>(lParam));
 }

@@ -2,6 +2,14 @@
 // component, under the component's own names and numbers.
 #pragma once
 
+#include <cstdint>
+
+// A position or a length in the document, in bytes. The component passes them
+// as its pointer-sized integer; file transfer counts bytes in the same type, so
+// no position is ever narrowed on its way between the two.
+using Position = std::int64_t;
+static_assert(sizeof(Position) == sizeof(long), "the component's positions are long");
+
 // Component messages.
 enum EditorMessage : unsigned int {
     SCI_ADDTEXT = 2001,
@@ -68,8 +76,8 @@ struct NotificationHeader {
 // The component's text-range record: bytes [cpMin, cpMax) are copied to
 // lpstrText, followed by a NUL.
 struct TextRange {
-    long cpMin;
-    long cpMax;
+    Position cpMin;
+    Position cpMax;
     char* lpstrText;
 };
 
