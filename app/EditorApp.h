@@ -68,6 +68,7 @@ class EditorApp {
     void CreateEditorWindow();
     void ShowMessage(const std::string& text);
     void ReserveRoomFor(int64_t bytes);
+    void FollowFirstLineEnd();
     bool CloseRequested();
 };
 

@@ -34,6 +34,7 @@ void EditorApp::NewDocument() {
     SendEditor(SCI_CLEARALL);
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
     SendEditor(EM_EMPTYUNDOBUFFER);
+    SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
     filePath.clear();
     UpdateTitle();
     modified = false;
@@ -46,6 +47,21 @@ void EditorApp::NewDocument() {
 void EditorApp::ReserveRoomFor(int64_t bytes) {
     const int64_t spare = bytes / 16 + 65536;
     SendEditor(SCI_ALLOCATE, static_cast<unsigned long>(std::min(bytes + spare, maxDocumentSize)));
+}
+
+// Enter adds the line end the file already uses, judged by its first one, so
+// that editing a CRLF or CR file does not start mixing line ends. Nothing in
+// the text is converted; a file without line ends keeps the LF of a new one.
+void EditorApp::FollowFirstLineEnd() {
+    if (SendEditor(SCI_GETLINECOUNT) < 2)
+        return;
+    const Position end = SendEditor(SCI_GETLINEENDPOSITION, 0);
+    if (SendEditor(SCI_GETCHARAT, static_cast<unsigned long>(end)) != '\r')
+        SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
+    else if (SendEditor(SCI_GETCHARAT, static_cast<unsigned long>(end + 1)) == '\n')
+        SendEditor(SCI_SETEOLMODE, SC_EOL_CRLF);
+    else
+        SendEditor(SCI_SETEOLMODE, SC_EOL_CR);
 }
 
 // The file is opened before anything changes, so a file that cannot be opened
@@ -70,7 +86,9 @@ void EditorApp::LoadFile(const std::string& path) {
     while ((count = file.Read(block.data(), blockSize)) > 0)
         SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
     const bool complete = count == 0;
-    if (!complete)
+    if (complete)
+        FollowFirstLineEnd();
+    else
         NewDocument();
 
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
