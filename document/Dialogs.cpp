@@ -21,6 +21,8 @@ bool EditorApp::Save() {
     return SaveToFile();
 }
 
+// The document takes the new name only once the text is safely under it: after
+// a failed save its caption and later Saves still point at the old name.
 bool EditorApp::SaveAs() {
     platform::FileDialogRequest request;
     request.title = "Save File";
@@ -28,9 +30,12 @@ bool EditorApp::SaveAs() {
     std::string path;
     if (!platform::CurrentDesktop().GetSaveFileName(frameWindow, request, path))
         return false;
+    const std::string previousPath = filePath;
     filePath = path;
-    UpdateTitle();
     const bool saved = SaveToFile();
+    if (!saved)
+        filePath = previousPath;
+    UpdateTitle();
     if (editorWindow)
         editorWindow->viewport()->update();
     return saved;
