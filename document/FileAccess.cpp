@@ -20,6 +20,22 @@ FileStatus NotRegular(const struct stat& st) {
     return FileStatus{"It is not a regular file (it is a device, a pipe or a socket)."};
 }
 
+FileStatus ChangedWhileRead() {
+    return FileStatus{"The file changed while it was being read."};
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
+    FileIdentity identity;
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.size = st.st_size;
+    identity.modifiedSeconds = st.st_mtim.tv_sec;
+    identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    return identity;
+}
+
+std::function<void()> blockReadHook;
+
 FileStatus TooLarge() {
     return FileStatus{"The file is too large: Varne opens files smaller than 2 GiB."};
 }
@@ -213,12 +229,31 @@ Outcome ReplaceByRename(const std::string& target, const struct stat* existing, 
 
 } // namespace
 
+bool FileIdentity::operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
+void FileReader::SetBlockReadHookForTests(std::function<void()> hook) {
+    blockReadHook = std::move(hook);
+}
+
 FileReader::~FileReader() {
     if (fd >= 0)
         ::close(fd);
 }
 
-FileStatus FileReader::Open(const std::string& path) {
+FileStatus FileReader::Open(const std::string& name) {
+    path = name;
     // Non-blocking, so that opening a pipe with no writer returns at once.
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -231,6 +266,7 @@ FileStatus FileReader::Open(const std::string& path) {
     if (st.st_size > maxDocumentSize)
         return TooLarge();
     size = st.st_size;
+    identity = IdentityOf(st);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return FileStatus{};
 }
@@ -238,19 +274,39 @@ FileStatus FileReader::Open(const std::string& path) {
 int64_t FileReader::Read(char* buffer, size_t count) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, count);
-        if (n >= 0) {
+        if (n > 0) {
             bytesRead += n;
             if (bytesRead > maxDocumentSize) {
                 lastError = TooLarge();
                 return -1;
             }
+            if (blockReadHook)
+                blockReadHook();
             return int64_t(n);
+        }
+        if (n == 0) {
+            if (!ChangedSinceOpened())
+                return 0;
+            lastError = ChangedWhileRead();
+            return -1;
         }
         if (errno != EINTR) {
             lastError = Failure(errno);
             return -1;
         }
     }
+}
+
+// Everything read is the file as it was opened when as many bytes came as it
+// had, the open file still has that size and modification time, and the path
+// still names it.
+bool FileReader::ChangedSinceOpened() const {
+    struct stat st;
+    if (bytesRead != size || ::fstat(fd, &st) != 0 || IdentityOf(st) != identity)
+        return true;
+    FileIdentity named;
+    return !IdentifyFile(path, named) || named.device != identity.device ||
+           named.inode != identity.inode;
 }
 
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,

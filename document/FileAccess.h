@@ -16,9 +16,28 @@ struct FileStatus {
 // The largest file the editing component can hold: its positions are 32-bit.
 constexpr int64_t maxDocumentSize = INT32_MAX;
 
+// Which file a path names, and which version of it: a file replaced by another
+// gets another inode, one rewritten in place another size or modification time.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const FileIdentity& other) const;
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// The identity of the file that path names now, links followed; false when
+// there is none.
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
+
 // A regular file opened for reading. Anything else (a folder, a pipe, a device,
 // a socket) is refused at once, before a single byte is read, and so is a file
-// the component could not hold.
+// the component could not hold. A file that changes while it is read (cut
+// short, grown, rewritten or replaced) makes the read fail at its end, so that
+// a mixture of old and new bytes never passes for the file.
 class FileReader {
   public:
     FileReader() = default;
@@ -32,11 +51,21 @@ class FileReader {
     // (then LastError() says what went wrong).
     int64_t Read(char* buffer, size_t count);
     FileStatus LastError() const { return lastError; }
+    // The file as it was opened, which is the file read when the read ended
+    // without an error.
+    const FileIdentity& Identity() const { return identity; }
+
+    // For tests: called after each block read, to change the file part-way.
+    static void SetBlockReadHookForTests(std::function<void()> hook);
 
   private:
+    bool ChangedSinceOpened() const;
+
+    std::string path;
     int fd = -1;
     int64_t size = 0;
     int64_t bytesRead = 0;
+    FileIdentity identity;
     FileStatus lastError;
 };
 
