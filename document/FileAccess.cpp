@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +37,34 @@ FileIdentity IdentityOf(const struct stat& st) {
 }
 
 std::function<void()> blockReadHook;
+
+// File systems whose files the kernel makes up as they are read.
+constexpr decltype(statfs::f_type) specialFileSystems[] = {
+    PROC_SUPER_MAGIC,    SYSFS_MAGIC,   DEBUGFS_MAGIC,  TRACEFS_MAGIC,
+    SECURITYFS_MAGIC,    SELINUX_MAGIC, SMACK_MAGIC,    CGROUP_SUPER_MAGIC,
+    CGROUP2_SUPER_MAGIC, BPF_FS_MAGIC,  PSTOREFS_MAGIC, EFIVARFS_MAGIC,
+};
+
+bool OnSpecialFileSystem(int fd) {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    for (auto type : specialFileSystems)
+        if (fs.f_type == type)
+            return true;
+    return false;
+}
+
+FileStatus EndlessSpecialFile() {
+    return FileStatus{"It is a special file of the system that goes on past " +
+                      std::to_string(specialFileLimit >> 20) +
+                      " MiB, the most Varne reads of such files."};
+}
+
+FileStatus WaitingSpecialFile() {
+    return FileStatus{"It is a special file of the system with nothing to read yet: reading it "
+                      "could wait for ever."};
+}
 
 FileStatus TooLarge() {
     return FileStatus{"The file is too large: Varne opens files smaller than 2 GiB."};
@@ -267,7 +297,11 @@ FileStatus FileReader::Open(const std::string& name) {
         return TooLarge();
     size = st.st_size;
     identity = IdentityOf(st);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    special = OnSpecialFileSystem(fd);
+    // A file of unknown size is read without waiting: a read that would wait
+    // could wait for ever.
+    if (!special && size > 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return FileStatus{};
 }
 
@@ -280,14 +314,22 @@ int64_t FileReader::Read(char* buffer, size_t count) {
                 lastError = TooLarge();
                 return -1;
             }
+            if (special && bytesRead > specialFileLimit) {
+                lastError = EndlessSpecialFile();
+                return -1;
+            }
             if (blockReadHook)
                 blockReadHook();
             return int64_t(n);
         }
         if (n == 0) {
-            if (!ChangedSinceOpened())
+            if (special || !ChangedSinceOpened())
                 return 0;
             lastError = ChangedWhileRead();
+            return -1;
+        }
+        if (errno == EAGAIN) {
+            lastError = WaitingSpecialFile();
             return -1;
         }
         if (errno != EINTR) {

@@ -16,6 +16,9 @@ struct FileStatus {
 // The largest file the editing component can hold: its positions are 32-bit.
 constexpr int64_t maxDocumentSize = INT32_MAX;
 
+// The most Varne reads of a file the system makes up as it is read.
+constexpr int64_t specialFileLimit = 16 << 20;
+
 // Which file a path names, and which version of it: a file replaced by another
 // gets another inode, one rewritten in place another size or modification time.
 struct FileIdentity {
@@ -38,6 +41,11 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity);
 // the component could not hold. A file that changes while it is read (cut
 // short, grown, rewritten or replaced) makes the read fail at its end, so that
 // a mixture of old and new bytes never passes for the file.
+//
+// The system's own files (in /proc, /sys and the like) report a size of 0 or
+// a page whatever they hold, may never end and may wait for data for ever.
+// They are read without waiting and up to specialFileLimit bytes; one that
+// would wait, or goes on past that, fails to read with the reason.
 class FileReader {
   public:
     FileReader() = default;
@@ -63,6 +71,7 @@ class FileReader {
 
     std::string path;
     int fd = -1;
+    bool special = false;
     int64_t size = 0;
     int64_t bytesRead = 0;
     FileIdentity identity;
