@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "platform/FileIcons.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,7 +38,9 @@ QStringList QtNameFilters(const std::vector<FileFilter>& filters) {
 
 bool RunFileDialog(QWidget* owner, const FileDialogRequest& request, QFileDialog::AcceptMode mode,
                    std::string& path) {
+    NameOnlyIconProvider icons; // outlives the dialog, whose thread uses it
     QFileDialog dialog(owner, QString::fromStdString(request.title));
+    dialog.setIconProvider(&icons);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);

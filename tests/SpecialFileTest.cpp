@@ -1,9 +1,14 @@
 // The system's own files, which report no true size and may never end or
 // never answer, are read with bounds instead of hanging the program.
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QTimer>
 #include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileIcons.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -61,6 +66,49 @@ TEST_F(SpecialFileTest, ASystemFileThatWouldWaitIsRefusedAtOnce) {
     AddText("current text");
     EXPECT_LT(Load(pipe), std::chrono::seconds(10));
     ExpectRefused(pipe, "It is a special file of the system");
+}
+
+// Browsing /proc must not open its files, so the dialogs judge files by name.
+TEST(FileDialogs, TellAFileTypeByItsNameWithoutReadingIt) {
+    TempDir dir;
+    const std::string pdfBytes = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n";
+    WriteBytes(dir.Path("report"), pdfBytes);
+    WriteBytes(dir.Path("page.html"), pdfBytes);
+    const QFileInfo unnamed(QString::fromStdString(dir.Path("report")));
+    const QFileInfo named(QString::fromStdString(dir.Path("page.html")));
+    const QString pdf = QFileIconProvider().type(unnamed);
+    if (!pdf.contains("PDF"))
+        GTEST_SKIP() << "this system cannot tell a PDF file by its contents";
+
+    platform::NameOnlyIconProvider provider;
+    EXPECT_FALSE(provider.type(unnamed).contains("PDF")) << "the contents were read";
+    EXPECT_TRUE(provider.type(named).contains("HTML")) << provider.type(named).toStdString();
+    EXPECT_FALSE(provider.icon(unnamed).isNull());
+    EXPECT_EQ(provider.type(QFileInfo(QString::fromStdString(dir.Root()))),
+              QFileIconProvider().type(QFileInfo(QString::fromStdString(dir.Root()))));
+}
+
+TEST(FileDialogs, OpenAndSaveBothUseTheNameOnlyProvider) {
+    for (bool save : {false, true}) {
+        SCOPED_TRACE(save ? "save" : "open");
+        bool sawProvider = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                sawProvider = dynamic_cast<const platform::NameOnlyIconProvider*>(
+                                  dialog->iconProvider()) != nullptr;
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        platform::QtDesktop desktop;
+        platform::FileDialogRequest request;
+        request.title = "Open File";
+        std::string path;
+        EXPECT_FALSE(save ? desktop.GetSaveFileName(nullptr, request, path)
+                          : desktop.GetOpenFileName(nullptr, request, path));
+        EXPECT_TRUE(sawProvider);
+    }
 }
 
 } // namespace
