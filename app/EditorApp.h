@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "document/FileAccess.h"
 #include "editor/EditorMessages.h"
 #include "platform/Platform.h"
 #include "resources/Resources.h"
@@ -29,6 +31,8 @@ class EditorApp {
     EditorWindow* editorWindow = nullptr;
     bool modified = false;
     std::string filePath; // bytes; empty for an untitled document
+    // The file at filePath as it was last read or saved; none while unknown.
+    std::optional<FileIdentity> diskIdentity;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
@@ -70,6 +74,7 @@ class EditorApp {
     void ReserveRoomFor(int64_t bytes);
     void FollowFirstLineEnd();
     bool CloseRequested();
+    bool OverwriteConfirmed();
 };
 
 extern EditorApp theApp;

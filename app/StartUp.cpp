@@ -64,4 +64,5 @@ void EditorApp::ShutDown() {
     instance = nullptr;
     modified = false;
     filePath.clear();
+    diskIdentity.reset();
 }

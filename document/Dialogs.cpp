@@ -18,7 +18,20 @@ void EditorApp::ChooseAndOpen() {
 bool EditorApp::Save() {
     if (filePath.empty())
         return SaveAs();
-    return SaveToFile();
+    return OverwriteConfirmed() && SaveToFile();
+}
+
+// Another program may have replaced or rewritten the file since Varne read or
+// last saved it; their version is not written over without asking. A file
+// that is gone holds nothing to lose.
+bool EditorApp::OverwriteConfirmed() {
+    FileIdentity now;
+    if (!diskIdentity || !IdentifyFile(filePath, now) || now == *diskIdentity)
+        return true;
+    return platform::CurrentDesktop().MessageBox(
+               frameWindow,
+               "\"" + filePath + "\" has changed on disk since it was opened. Overwrite it?",
+               "Varne", platform::MB_YESNO) == platform::IDYES;
 }
 
 // The document takes the new name only once the text is safely under it: after

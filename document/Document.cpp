@@ -36,6 +36,7 @@ void EditorApp::NewDocument() {
     SendEditor(EM_EMPTYUNDOBUFFER);
     SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
     filePath.clear();
+    diskIdentity.reset();
     UpdateTitle();
     modified = false;
     SendEditor(SCI_SETSAVEPOINT);
@@ -86,10 +87,12 @@ void EditorApp::LoadFile(const std::string& path) {
     while ((count = file.Read(block.data(), blockSize)) > 0)
         SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
     const bool complete = count == 0;
-    if (complete)
+    if (complete) {
         FollowFirstLineEnd();
-    else
+        diskIdentity = file.Identity();
+    } else {
         NewDocument();
+    }
 
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
     if (editorWindow)
@@ -106,8 +109,8 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
     SendEditor(EM_GETTEXTRANGE, 0, &range);
 }
 
-// Only a save whose every step succeeded sets the save point; any failure is
-// reported and the document stays modified.
+// Only a save whose every step succeeded sets the save point and remembers the
+// file as written; any failure is reported and the document stays modified.
 bool EditorApp::SaveToFile() {
     const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
@@ -120,6 +123,10 @@ bool EditorApp::SaveToFile() {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
         return false;
     }
+    FileIdentity written;
+    diskIdentity.reset();
+    if (IdentifyFile(filePath, written))
+        diskIdentity = written;
     SendEditor(SCI_SETSAVEPOINT);
     return true;
 }

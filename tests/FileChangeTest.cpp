@@ -11,6 +11,9 @@
 
 namespace {
 
+using platform::IDNO;
+using platform::IDYES;
+
 // Runs change once, after the first block of the next load has been read.
 class ChangeDuringRead {
   public:
@@ -125,6 +128,120 @@ TEST_F(FileChangeTest, AFileLeftAloneWhileReadLoadsWhole) {
     });
     EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
     EXPECT_EQ(EditorText(), bytes);
+    EXPECT_EQ(theApp.filePath, path);
+}
+
+class SaveConflictTest : public EditorTest {
+  protected:
+    std::string OpenedAndEdited(const std::string& bytes) {
+        const std::string path = dir.Path("page.html");
+        WriteOldFile(path, bytes);
+        theApp.LoadFile(path);
+        TypeText("mine ");
+        return path;
+    }
+
+    // What another program does: a new file renamed over the old one.
+    void ReplacedByAnotherProgram(const std::string& path, const std::string& bytes) {
+        WriteBytes(dir.Path("theirs.tmp"), bytes);
+        ASSERT_EQ(::rename(dir.Path("theirs.tmp").c_str(), path.c_str()), 0);
+    }
+
+    std::string Question(const std::string& path) {
+        return "\"" + path + "\" has changed on disk since it was opened. Overwrite it?";
+    }
+};
+
+TEST_F(SaveConflictTest, SaveAsksBeforeWritingOverAFileReplacedSinceItWasOpened) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, Question(path));
+    EXPECT_EQ(desktop.messages[0].caption, "Varne");
+    EXPECT_EQ(desktop.messages[0].type, platform::MB_YESNO);
+    EXPECT_EQ(ReadBytes(path), "their version") << "No writes nothing";
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_EQ(EditorText(), "mine original");
+
+    desktop.answers = {IDYES};
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine original");
+    EXPECT_FALSE(theApp.modified);
+
+    // What was just saved is the file now: the next Save asks nothing.
+    TypeText("again ");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine again original");
+    EXPECT_EQ(desktop.messages.size(), 2u);
+}
+
+TEST_F(SaveConflictTest, SaveAsksAlsoWhenTheFileWasRewrittenInPlace) {
+    const std::string path = OpenedAndEdited("original");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        std::fputs("ORIGINAL", file);
+        std::fclose(file);
+    }
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), Question(path));
+    EXPECT_EQ(ReadBytes(path), "ORIGINAL");
+}
+
+TEST_F(SaveConflictTest, NoQuestionWhenTheFileIsUntouchedOrGone) {
+    const std::string path = OpenedAndEdited("original");
+    Command(IDM_SAVE); // any question would fail the test: none is scripted
+    EXPECT_EQ(ReadBytes(path), "mine original");
+
+    TypeText("more ");
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine more original");
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+}
+
+TEST_F(SaveConflictTest, SaveAsToAnotherNameIsNotAffected) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    const std::string other = dir.Path("other.html");
+    desktop.fileNames = {other};
+    Command(IDM_SAVEAS);
+    EXPECT_EQ(ReadBytes(other), "mine original");
+    EXPECT_EQ(ReadBytes(path), "their version");
+
+    // From now on Save compares with what was written there.
+    TypeText("x");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(other), "mine xoriginal");
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+}
+
+TEST_F(SaveConflictTest, ANewDocumentIsGuardedOnceSavedUnderAName) {
+    TypeText("draft");
+    const std::string path = dir.Path("draft.html");
+    desktop.fileNames = {path};
+    Command(IDM_SAVE);
+    ASSERT_EQ(ReadBytes(path), "draft");
+    TypeText(" two");
+    ReplacedByAnotherProgram(path, "their version");
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), Question(path));
+    EXPECT_EQ(ReadBytes(path), "their version");
+}
+
+TEST_F(SaveConflictTest, NoToTheOverwriteQuestionKeepsTheTextWhenClosing) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    // Save changes? Yes. Overwrite their version? No: nothing is lost.
+    desktop.answers = {IDYES, IDNO};
+    Command(IDM_NEW);
+    EXPECT_EQ(EditorText(), "mine original");
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_EQ(ReadBytes(path), "their version");
     EXPECT_EQ(theApp.filePath, path);
 }
 
