@@ -17,6 +17,8 @@ unsigned int ScintillaMessage(unsigned int message) {
         return SCI_UNDO;
     case EM_CANUNDO:
         return SCI_CANUNDO;
+    case EM_CANPASTE:
+        return SCI_CANPASTE;
     case EM_EMPTYUNDOBUFFER:
         return SCI_EMPTYUNDOBUFFER;
     case EM_GETTEXTRANGE:
@@ -28,12 +30,26 @@ unsigned int ScintillaMessage(unsigned int message) {
 
 } // namespace
 
+// The clipboard messages go to the window's byte-exact commands, which also
+// look at what the clipboard holds; the component's own would convert.
 Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, Position lParam) {
     if (!editorWindow)
         return 0;
-    if (message == EM_CANPASTE)
+    switch (ScintillaMessage(message)) {
+    case SCI_CANPASTE:
         return editorWindow->CanPaste();
-    return editorWindow->SendScintilla(ScintillaMessage(message), wParam, lParam);
+    case SCI_CUT:
+        editorWindow->Cut();
+        return 0;
+    case SCI_COPY:
+        editorWindow->Copy();
+        return 0;
+    case SCI_PASTE:
+        editorWindow->Paste();
+        return 0;
+    default:
+        return editorWindow->SendScintilla(ScintillaMessage(message), wParam, lParam);
+    }
 }
 
 Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, const void* lParam) {

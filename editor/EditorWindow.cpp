@@ -1,12 +1,11 @@
 #include "editor/EditorWindow.h"
 
-#include "editor/EditorMessages.h"
-
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
-#include <QMimeData>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace {
 
@@ -32,7 +31,18 @@ EditorWindow::EditorWindow(QWidget* parent)
     QAccessible::installFactory(PlainEditorAccessible);
 }
 
-bool EditorWindow::CanPaste() const {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    return SendScintilla(SCI_CANPASTE) != 0 && data && canInsertFromMimeData(data);
+void EditorWindow::keyPressEvent(QKeyEvent* event) {
+    if (RunClipboardKey(*event)) {
+        event->accept();
+        return;
+    }
+    QsciScintillaBase::keyPressEvent(event);
+}
+
+void EditorWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && QApplication::clipboard()->supportsSelection()) {
+        PasteSelectionAt(event->position().toPoint());
+        return;
+    }
+    QsciScintillaBase::mousePressEvent(event);
 }

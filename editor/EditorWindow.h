@@ -1,8 +1,15 @@
 // The editing component's window: QScintilla's widget under a name of our own,
-// so that the program can choose how screen readers see it.
+// so that the program can choose how screen readers see it, and so that every
+// way text reaches the clipboard or comes from it keeps its bytes.
 #pragma once
 
 #include <Qsci/qsciscintillabase.h>
+#include <utility>
+#include <vector>
+
+#include "editor/EditorMessages.h"
+
+class QMenu;
 
 class EditorWindow : public QsciScintillaBase {
     Q_OBJECT
@@ -19,6 +26,50 @@ class EditorWindow : public QsciScintillaBase {
     // SCI_CANPASTE does not look at the clipboard.
     bool CanPaste() const;
 
+    // The clipboard commands, byte for byte (editor/EditorWindowClipboard.cpp).
+    // Copy puts the selection's exact bytes on the clipboard; Paste puts what
+    // the clipboard holds in place of the selection, line ends unconverted.
+    // The component's own commands would turn NULs into spaces, invalid UTF-8
+    // into U+FFFD and every line end into the end-of-line mode's.
+    void Cut();
+    void Copy();
+    void Paste();
+    // Copy and cut the whole lines the selection touches.
+    void CopyLines();
+    void CutLines();
+    // Where dropped bytes come from: another window, or this window's own
+    // selection, dragged to be copied or moved.
+    enum class DropKind { FromElsewhere, CopyOfSelection, MoveOfSelection };
+    // Inserts bytes at position as a drop does: plain bytes end up selected,
+    // rows of a rectangle go one under the other. A drop of the selection onto
+    // itself does nothing; a move removes the selection from where it was.
+    void Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
+    // The menu the right mouse button opens, with the commands above.
+    QMenu* CreateContextMenu();
+
+  protected:
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
+    QMimeData* toMimeData(const QByteArray& text, bool rectangular) const override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
   private:
+    Position Send(unsigned int message, Position wParam = 0, Position lParam = 0) const {
+        return SendScintilla(message, static_cast<unsigned long>(wParam), lParam);
+    }
+    bool RunClipboardKey(const QKeyEvent& key);
+    QByteArray BytesBetween(Position start, Position end) const;
+    QByteArray LineEnd() const;
+    QByteArray SelectedBytes() const;
+    std::vector<std::pair<Position, Position>> SelectedRanges() const;
+    std::pair<Position, Position> SelectedLines() const;
+    void InsertAt(Position position, const QByteArray& bytes);
+    void PasteRows(Position position, const QByteArray& rows);
+    void ReplaceSelection(const QByteArray& bytes, bool rows);
+    void PasteSelectionAt(const QPoint& point);
+
     bool fullAccessibility;
 };
