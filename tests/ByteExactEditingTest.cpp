@@ -130,6 +130,7 @@ TEST_F(ByteExactEditingTest, CopyPutsExactBytesForVarneAndTextForOthers) {
     const QMimeData* data = QApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(Str(data->data(varneBytesType)), std::string("b\r\nc\0d\xFF\r", 8));
+    EXPECT_TRUE(data->hasText());
     EXPECT_EQ(data->text(), QString::fromUtf8("b\r\nc\0d\xFF\r", 8)) << "readable elsewhere";
     EXPECT_EQ(EditorText(), std::string("ab\r\nc\0d\xFF\re", 10)) << "copy changes nothing";
 
