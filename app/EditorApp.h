@@ -72,6 +72,8 @@ class EditorApp {
     void CreateEditorWindow();
     void ShowMessage(const std::string& text);
     void ReserveRoomFor(int64_t bytes);
+    Position DocumentLimit() const;
+    void ReportRefusedInsertion();
     void FollowFirstLineEnd();
     bool CloseRequested();
     bool OverwriteConfirmed();

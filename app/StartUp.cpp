@@ -32,12 +32,11 @@ void EditorApp::CreateEditorWindow() {
                      [this] { HandleNotification({SCN_SAVEPOINTREACHED}); });
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
+    // Reported once the component's call that refused the text has returned.
+    QObject::connect(
+        editorWindow, &EditorWindow::InsertionRefused, editorWindow,
+        [this] { ReportRefusedInsertion(); }, Qt::QueuedConnection);
     ConfigureEditor();
-    // The program reads no per-change notifications; left on, each insertion
-    // would reach QScintilla's accessibility code, whose cost grows with the
-    // document. A screen reader needs them, so they stay on for it.
-    if (!editorWindow->FullAccessibility())
-        SendEditor(SCI_SETMODEVENTMASK, 0);
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
     editorWindow->setFocus();

@@ -22,6 +22,19 @@ void EditorApp::ShowMessage(const std::string& text) {
     platform::CurrentDesktop().MessageBox(frameWindow, text, "Varne", platform::MB_OK);
 }
 
+Position EditorApp::DocumentLimit() const {
+    return editorWindow ? editorWindow->SizeLimit() : EditorWindow::defaultSizeLimit;
+}
+
+// A refused insertion changed nothing, but the component may have reported
+// leaving its save point before it was refused.
+void EditorApp::ReportRefusedInsertion() {
+    modified = SendEditor(SCI_GETMODIFY) != 0;
+    UpdateMenus();
+    ShowMessage("The text was not added: the document would grow past " +
+                DescribeSize(DocumentLimit()) + ", the most Varne can hold.");
+}
+
 void EditorApp::UpdateTitle() {
     if (frameWindow)
         frameWindow->SetCaption("Varne - " + filePath);
@@ -47,7 +60,7 @@ void EditorApp::NewDocument() {
 // the first edits afterwards do not copy the whole buffer either.
 void EditorApp::ReserveRoomFor(int64_t bytes) {
     const int64_t spare = bytes / 16 + 65536;
-    SendEditor(SCI_ALLOCATE, static_cast<unsigned long>(std::min(bytes + spare, maxDocumentSize)));
+    SendEditor(SCI_ALLOCATE, static_cast<unsigned long>(std::min(bytes + spare, DocumentLimit())));
 }
 
 // Enter adds the line end the file already uses, judged by its first one, so
@@ -70,7 +83,7 @@ void EditorApp::FollowFirstLineEnd() {
 // empty untitled document: partial text must never pass for the whole file.
 void EditorApp::LoadFile(const std::string& path) {
     FileReader file;
-    const FileStatus opened = file.Open(path);
+    const FileStatus opened = file.Open(path, DocumentLimit());
     if (!opened.Ok()) {
         ShowMessage("Could not open file \"" + path + "\"." + Detail(opened));
         return;

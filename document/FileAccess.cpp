@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -66,8 +67,9 @@ FileStatus WaitingSpecialFile() {
                       "could wait for ever."};
 }
 
-FileStatus TooLarge() {
-    return FileStatus{"The file is too large: Varne opens files smaller than 2 GiB."};
+FileStatus TooLarge(int64_t limit) {
+    return FileStatus{"The file is too large: Varne opens files of up to " + DescribeSize(limit) +
+                      "."};
 }
 
 class FileDescriptor {
@@ -259,6 +261,22 @@ Outcome ReplaceByRename(const std::string& target, const struct stat* existing, 
 
 } // namespace
 
+std::string DescribeSize(int64_t bytes) {
+    const char* units[] = {"KiB", "MiB", "GiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double size = double(bytes);
+    int unit = -1;
+    while (size >= 1024 && unit < 2) {
+        size /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f %s", size == double(int64_t(size)) ? 0 : 1, size,
+                  units[unit]);
+    return text;
+}
+
 bool FileIdentity::operator==(const FileIdentity& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modifiedSeconds == other.modifiedSeconds &&
@@ -282,8 +300,9 @@ FileReader::~FileReader() {
         ::close(fd);
 }
 
-FileStatus FileReader::Open(const std::string& name) {
+FileStatus FileReader::Open(const std::string& name, int64_t sizeLimit) {
     path = name;
+    limit = sizeLimit;
     // Non-blocking, so that opening a pipe with no writer returns at once.
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -293,8 +312,8 @@ FileStatus FileReader::Open(const std::string& name) {
         return Failure(errno);
     if (!S_ISREG(st.st_mode))
         return NotRegular(st);
-    if (st.st_size > maxDocumentSize)
-        return TooLarge();
+    if (st.st_size > limit)
+        return TooLarge(limit);
     size = st.st_size;
     identity = IdentityOf(st);
     special = OnSpecialFileSystem(fd);
@@ -310,8 +329,8 @@ int64_t FileReader::Read(char* buffer, size_t count) {
         const ssize_t n = ::read(fd, buffer, count);
         if (n > 0) {
             bytesRead += n;
-            if (bytesRead > maxDocumentSize) {
-                lastError = TooLarge();
+            if (bytesRead > limit) {
+                lastError = TooLarge(limit);
                 return -1;
             }
             if (special && bytesRead > specialFileLimit) {

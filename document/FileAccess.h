@@ -13,8 +13,8 @@ struct FileStatus {
     bool Ok() const { return reason.empty(); }
 };
 
-// The largest file the editing component can hold: its positions are 32-bit.
-constexpr int64_t maxDocumentSize = INT32_MAX;
+// A size for people: "1.5 GiB", "640 KiB", "12 bytes".
+std::string DescribeSize(int64_t bytes);
 
 // The most Varne reads of a file the system makes up as it is read.
 constexpr int64_t specialFileLimit = 16 << 20;
@@ -38,9 +38,9 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
 // A regular file opened for reading. Anything else (a folder, a pipe, a device,
 // a socket) is refused at once, before a single byte is read, and so is a file
-// the component could not hold. A file that changes while it is read (cut
-// short, grown, rewritten or replaced) makes the read fail at its end, so that
-// a mixture of old and new bytes never passes for the file.
+// larger than the limit given, which the read never passes either. A file that changes while it is
+// read (cut short, grown, rewritten or replaced) makes the read fail at its end, so that a mixture
+// of old and new bytes never passes for the file.
 //
 // The system's own files (in /proc, /sys and the like) report a size of 0 or
 // a page whatever they hold, may never end and may wait for data for ever.
@@ -53,7 +53,7 @@ class FileReader {
     FileReader& operator=(const FileReader&) = delete;
     ~FileReader();
 
-    FileStatus Open(const std::string& path);
+    FileStatus Open(const std::string& path, int64_t limit);
     int64_t Size() const { return size; }
     // Reads up to count bytes: the number read, 0 at the end, -1 on an error
     // (then LastError() says what went wrong).
@@ -73,6 +73,7 @@ class FileReader {
     int fd = -1;
     bool special = false;
     int64_t size = 0;
+    int64_t limit = 0;
     int64_t bytesRead = 0;
     FileIdentity identity;
     FileStatus lastError;

@@ -29,11 +29,25 @@ EditorWindow::EditorWindow(QWidget* parent)
     // Installed after QScintilla's own factory, which the base constructor
     // installs, so that this one is asked first.
     QAccessible::installFactory(PlainEditorAccessible);
+    // The check before each insertion keeps the document within its limit.
+    // The other change notifications reach QScintilla's accessibility code,
+    // whose cost grows with the document: only a screen reader needs them.
+    Send(SCI_SETMODEVENTMASK, SC_MOD_INSERTCHECK | (fullAccessibility ? SC_MODEVENTMASKALL : 0));
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int modification, const char*, int length) {
+                if (modification & SC_MOD_INSERTCHECK)
+                    CheckInsertion(length);
+            });
 }
 
 void EditorWindow::keyPressEvent(QKeyEvent* event) {
     if (RunClipboardKey(*event)) {
         event->accept();
+        return;
+    }
+    if (!KeyFits(*event)) {
+        event->accept();
+        emit InsertionRefused();
         return;
     }
     QsciScintillaBase::keyPressEvent(event);

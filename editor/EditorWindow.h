@@ -47,7 +47,32 @@ class EditorWindow : public QsciScintillaBase {
     // The menu the right mouse button opens, with the commands above.
     QMenu* CreateContextMenu();
 
+    // The largest document the window holds, in bytes (editor/EditorWindowLimit.cpp).
+    // The component's line index holds 32-bit positions: a document that
+    // reaches 2 GiB breaks it, and the component crashes or takes a minute a
+    // keystroke. Below that, typing and saving cost the same at 1 GiB as at
+    // 2047 MiB (bench/LimitBench.cpp), so the limit sits just under 2 GiB,
+    // with some room for the component's lookahead past the end. Every
+    // insertion that would pass it (typing, pastes, drops, anything the
+    // component does) is refused whole and reported by InsertionRefused().
+    // Undo and redo only return to texts the document had, so they never
+    // pass it either.
+    static constexpr Position defaultSizeLimit = (Position(2) << 30) - (Position(64) << 20);
+    Position SizeLimit() const { return sizeLimit; }
+    // Tests lower the limit to try it without gigabytes of text.
+    void SetSizeLimit(Position bytes) { sizeLimit = bytes; }
+    // Whether inserted bytes fit in place of removed ones.
+    bool Accepts(Position inserted, Position removed = 0) const;
+
+  signals:
+    // An insertion was refused and the document left as it was. Sent from
+    // within the component's notifications, so receivers should queue it.
+    void InsertionRefused();
+
   protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
     QMimeData* toMimeData(const QByteArray& text, bool rectangular) const override;
@@ -69,7 +94,14 @@ class EditorWindow : public QsciScintillaBase {
     void InsertAt(Position position, const QByteArray& bytes);
     void PasteRows(Position position, const QByteArray& rows);
     void ReplaceSelection(const QByteArray& bytes, bool rows);
+    void EndStep();
     void PasteSelectionAt(const QPoint& point);
+    Position SelectionLength() const;
+    bool KeyFits(const QKeyEvent& key) const;
+    void CheckInsertion(int length);
+    void EndRefusal();
 
     bool fullAccessibility;
+    Position sizeLimit = defaultSizeLimit;
+    bool refusing = false; // the component is read-only until its call returns
 };

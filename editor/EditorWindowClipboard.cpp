@@ -194,9 +194,24 @@ void EditorWindow::PasteRows(Position position, const QByteArray& rows) {
     }
 }
 
+// Ends an undo step of several insertions. Rows may need more room than their
+// bytes (new lines, padding); if the limit stopped them part-way, the whole
+// step is taken back.
+void EditorWindow::EndStep() {
+    Send(SCI_ENDUNDOACTION);
+    if (refusing) {
+        EndRefusal();
+        Send(SCI_UNDO);
+    }
+}
+
 // The selection, every range of it, gives way to the bytes in one undo step.
 // The caret ends up after plain bytes, and where rows begin.
 void EditorWindow::ReplaceSelection(const QByteArray& bytes, bool rows) {
+    if (!Accepts(bytes.size(), SelectionLength())) {
+        emit InsertionRefused();
+        return;
+    }
     Send(SCI_BEGINUNDOACTION);
     SendScintilla(SCI_REPLACESEL, "");
     const Position caret = Send(SCI_GETCURRENTPOS);
@@ -205,7 +220,7 @@ void EditorWindow::ReplaceSelection(const QByteArray& bytes, bool rows) {
     else
         InsertAt(caret, bytes);
     Send(SCI_GOTOPOS, rows ? caret : caret + bytes.size());
-    Send(SCI_ENDUNDOACTION);
+    EndStep();
 }
 
 void EditorWindow::Paste() {
@@ -238,8 +253,13 @@ void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, D
             }
         }
     }
+    const bool moving = kind == DropKind::MoveOfSelection;
+    if (!Accepts(bytes.size(), moving ? SelectionLength() : 0)) {
+        emit InsertionRefused();
+        return;
+    }
     Send(SCI_BEGINUNDOACTION);
-    if (kind == DropKind::MoveOfSelection) {
+    if (moving) {
         Position shift = 0;
         for (const auto& [start, end] : SelectedRanges())
             if (position > end)
@@ -254,7 +274,7 @@ void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, D
         InsertAt(position, bytes);
         Send(SCI_SETSEL, position, position + bytes.size());
     }
-    Send(SCI_ENDUNDOACTION);
+    EndStep();
 }
 
 QMenu* EditorWindow::CreateContextMenu() {
