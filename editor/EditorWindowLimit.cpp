@@ -19,8 +19,12 @@ Position EditorWindow::SelectionLength() const {
     return length;
 }
 
-// Typed text and a new line take the selection's place.
+// Typed text and a new line take the selection's place. Typing over the text
+// (the Insert key's mode) replaces as much as it adds, and is left to the
+// component's check.
 bool EditorWindow::KeyFits(const QKeyEvent& key) const {
+    if (Send(SCI_GETOVERTYPE))
+        return true;
     Position inserted = 0;
     if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
         inserted = LineEnd().size();

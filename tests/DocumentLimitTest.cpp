@@ -80,6 +80,18 @@ TEST_F(DocumentLimitTest, TypingStopsAtTheLimit) {
     EXPECT_EQ(EditorText(), std::string(limit - 2, 'a') + "xz");
 }
 
+TEST_F(DocumentLimitTest, TypingOverTheTextFitsAtTheLimit) {
+    Opened(std::string(limit, 'o'));
+    Key(Qt::Key_Insert); // the mode in which typed text replaces the text
+    TypeText("ab");
+    EXPECT_EQ(EditorText(), "ab" + std::string(limit - 2, 'o'));
+    EXPECT_EQ(Refusals(), 0);
+    theApp.SendEditor(SCI_GOTOPOS, limit);
+    TypeText("c");
+    EXPECT_EQ(Length(), limit) << "nothing left to replace at the end";
+    EXPECT_EQ(Refusals(), 1);
+}
+
 TEST_F(DocumentLimitTest, ARefusedInsertionLeavesTheDocumentCleanWithNothingToUndo) {
     // Typed text, a tab, a new line and the component's own duplication: the
     // first two are checked by the window, the others by the component's check.
