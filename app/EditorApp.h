@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "document/FileAccess.h"
 #include "editor/EditorMessages.h"
 #include "platform/Endings.h"
 #include "platform/Platform.h"
@@ -30,13 +32,15 @@ class EditorApp {
     EditorWindow* editorWindow = nullptr;
     bool modified = false;
     std::string filePath; // bytes; empty for an untitled document
+    // The file at filePath as it was last read or saved; none while unknown.
+    std::optional<FileIdentity> diskIdentity;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
-    void GetTextRange(int start, int end, char* buffer);
+    void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs
     // return true when the text is safely on disk.
@@ -58,8 +62,8 @@ class EditorApp {
     // The one way messages reach the component (editor/EditorInterface.cpp). The
     // platform's WM_ and EM_ messages are passed on as their SCI_ equivalents.
     // Without an editor window nothing happens and the result is 0.
-    long SendEditor(unsigned int message, unsigned long wParam = 0, long lParam = 0);
-    long SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
+    Position SendEditor(unsigned int message, unsigned long wParam = 0, Position lParam = 0);
+    Position SendEditor(unsigned int message, unsigned long wParam, const void* lParam);
 
     // Start-up and shut-down (app/StartUp.cpp). The ending handlers serve a
     // platform::EndingWatch, which main() keeps while the event loop runs.
@@ -77,7 +81,11 @@ class EditorApp {
     void ShowMessage(const std::string& text);
     bool ConfirmReplace(const std::string& path);
     void ReserveRoomFor(int64_t bytes);
+    Position DocumentLimit() const;
+    void ReportRefusedInsertion();
+    void FollowFirstLineEnd();
     bool CloseRequested();
+    bool OverwriteConfirmed();
 };
 
 extern EditorApp theApp;

@@ -52,12 +52,11 @@ void EditorApp::CreateEditorWindow() {
     // Paste follows the clipboard at once, so that Ctrl+V works the moment
     // something is copied anywhere, with no menu opened first.
     QObject::connect(editorWindow, &EditorWindow::PasteChanged, [this] { UpdateMenus(); });
+    // Reported once the component's call that refused the text has returned.
+    QObject::connect(
+        editorWindow, &EditorWindow::InsertionRefused, editorWindow,
+        [this] { ReportRefusedInsertion(); }, Qt::QueuedConnection);
     ConfigureEditor();
-    // The program reads no per-change notifications; left on, each insertion
-    // would reach QScintilla's accessibility code, whose cost grows with the
-    // document. A screen reader needs them, so they stay on for it.
-    if (!editorWindow->FullAccessibility())
-        SendEditor(SCI_SETMODEVENTMASK, 0);
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
     editorWindow->setFocus();
@@ -91,4 +90,5 @@ void EditorApp::ShutDown() {
     instance = nullptr;
     modified = false;
     filePath.clear();
+    diskIdentity.reset();
 }

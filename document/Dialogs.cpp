@@ -19,11 +19,26 @@ void EditorApp::ChooseAndOpen() {
 bool EditorApp::Save() {
     if (filePath.empty())
         return SaveAs();
-    return SaveToFile();
+    return OverwriteConfirmed() && SaveToFile();
+}
+
+// Another program may have replaced or rewritten the file since Varne read or
+// last saved it; their version is not written over without asking. A file
+// that is gone holds nothing to lose.
+bool EditorApp::OverwriteConfirmed() {
+    FileIdentity now;
+    if (!diskIdentity || !IdentifyFile(filePath, now) || now == *diskIdentity)
+        return true;
+    return platform::CurrentDesktop().MessageBox(
+               frameWindow,
+               "\"" + filePath + "\" has changed on disk since it was opened. Overwrite it?",
+               "Varne", platform::MB_YESNO) == platform::IDYES;
 }
 
 // A name chosen by mistake must not destroy the file that has it: replacing a
-// file is asked first, and No shows the dialog again at that name.
+// file is asked first, and No shows the dialog again at that name. The document
+// takes the new name only once the text is safely under it: after a failed
+// save its caption and later Saves still point at the old name.
 bool EditorApp::SaveAs() {
     platform::FileDialogRequest request;
     request.title = "Save File";
@@ -36,9 +51,12 @@ bool EditorApp::SaveAs() {
             break;
         request.initialPath = path;
     }
+    const std::string previousPath = filePath;
     filePath = path;
-    UpdateTitle();
     const bool saved = SaveToFile();
+    if (!saved)
+        filePath = previousPath;
+    UpdateTitle();
     if (editorWindow)
         editorWindow->viewport()->update();
     return saved;

@@ -22,6 +22,19 @@ void EditorApp::ShowMessage(const std::string& text) {
     platform::CurrentDesktop().MessageBox(frameWindow, text, "Varne", platform::MB_OK);
 }
 
+Position EditorApp::DocumentLimit() const {
+    return editorWindow ? editorWindow->SizeLimit() : EditorWindow::defaultSizeLimit;
+}
+
+// A refused insertion changed nothing, but the component may have reported
+// leaving its save point before it was refused.
+void EditorApp::ReportRefusedInsertion() {
+    modified = SendEditor(SCI_GETMODIFY) != 0;
+    UpdateMenus();
+    ShowMessage("The text was not added: the document would grow past " +
+                DescribeSize(DocumentLimit()) + ", the most Varne can hold.");
+}
+
 void EditorApp::UpdateTitle() {
     if (frameWindow)
         frameWindow->SetCaption("Varne - " + filePath);
@@ -34,7 +47,9 @@ void EditorApp::NewDocument() {
     SendEditor(SCI_CLEARALL);
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
     SendEditor(EM_EMPTYUNDOBUFFER);
+    SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
     filePath.clear();
+    diskIdentity.reset();
     UpdateTitle();
     modified = false;
     SendEditor(SCI_SETSAVEPOINT);
@@ -45,7 +60,22 @@ void EditorApp::NewDocument() {
 // the first edits afterwards do not copy the whole buffer either.
 void EditorApp::ReserveRoomFor(int64_t bytes) {
     const int64_t spare = bytes / 16 + 65536;
-    SendEditor(SCI_ALLOCATE, static_cast<unsigned long>(std::min(bytes + spare, maxDocumentSize)));
+    SendEditor(SCI_ALLOCATE, static_cast<unsigned long>(std::min(bytes + spare, DocumentLimit())));
+}
+
+// Enter adds the line end the file already uses, judged by its first one, so
+// that editing a CRLF or CR file does not start mixing line ends. Nothing in
+// the text is converted; a file without line ends keeps the LF of a new one.
+void EditorApp::FollowFirstLineEnd() {
+    if (SendEditor(SCI_GETLINECOUNT) < 2)
+        return;
+    const Position end = SendEditor(SCI_GETLINEENDPOSITION, 0);
+    if (SendEditor(SCI_GETCHARAT, static_cast<unsigned long>(end)) != '\r')
+        SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
+    else if (SendEditor(SCI_GETCHARAT, static_cast<unsigned long>(end + 1)) == '\n')
+        SendEditor(SCI_SETEOLMODE, SC_EOL_CRLF);
+    else
+        SendEditor(SCI_SETEOLMODE, SC_EOL_CR);
 }
 
 // The file is opened before anything changes, so a file that cannot be opened
@@ -53,7 +83,7 @@ void EditorApp::ReserveRoomFor(int64_t bytes) {
 // empty untitled document: partial text must never pass for the whole file.
 void EditorApp::LoadFile(const std::string& path) {
     FileReader file;
-    const FileStatus opened = file.Open(path);
+    const FileStatus opened = file.Open(path, DocumentLimit());
     if (!opened.Ok()) {
         ShowMessage("Could not open file \"" + path + "\"." + Detail(opened));
         return;
@@ -66,12 +96,16 @@ void EditorApp::LoadFile(const std::string& path) {
 
     ReserveRoomFor(file.Size());
     std::vector<char> block(blockSize);
-    long count;
+    int64_t count;
     while ((count = file.Read(block.data(), blockSize)) > 0)
         SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
     const bool complete = count == 0;
-    if (!complete)
+    if (complete) {
+        FollowFirstLineEnd();
+        diskIdentity = file.Identity();
+    } else {
         NewDocument();
+    }
 
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
     if (editorWindow)
@@ -83,18 +117,18 @@ void EditorApp::LoadFile(const std::string& path) {
         ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
 }
 
-void EditorApp::GetTextRange(int start, int end, char* buffer) {
+void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
     TextRange range{start, end, buffer};
     SendEditor(EM_GETTEXTRANGE, 0, &range);
 }
 
-// Only a save whose every step succeeded sets the save point; any failure is
-// reported and the document stays modified.
+// Only a save whose every step succeeded sets the save point and remembers the
+// file as written; any failure is reported and the document stays modified.
 bool EditorApp::SaveToFile() {
-    const long length = SendEditor(SCI_GETLENGTH);
+    const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](int64_t start, size_t count) {
-        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+    const BlockSource source = [&](Position start, size_t count) {
+        GetTextRange(start, start + Position(count), buffer.data());
         return buffer.data();
     };
     const FileStatus saved = SaveFile(filePath, length, blockSize, source);
@@ -102,6 +136,10 @@ bool EditorApp::SaveToFile() {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
         return false;
     }
+    FileIdentity written;
+    diskIdentity.reset();
+    if (IdentifyFile(filePath, written))
+        diskIdentity = written;
     SendEditor(SCI_SETSAVEPOINT);
     return true;
 }

@@ -4,10 +4,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "document/FileAttributes.h"
@@ -27,8 +31,53 @@ FileStatus NotRegular(const struct stat& st) {
     return FileStatus{"It is not a regular file (it is a device, a pipe or a socket)."};
 }
 
-FileStatus TooLarge() {
-    return FileStatus{"The file is too large: Varne opens files smaller than 2 GiB."};
+FileStatus ChangedWhileRead() {
+    return FileStatus{"The file changed while it was being read."};
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
+    FileIdentity identity;
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.size = st.st_size;
+    identity.modifiedSeconds = st.st_mtim.tv_sec;
+    identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    return identity;
+}
+
+std::function<void()> blockReadHook;
+
+// File systems whose files the kernel makes up as they are read.
+constexpr decltype(statfs::f_type) specialFileSystems[] = {
+    PROC_SUPER_MAGIC,    SYSFS_MAGIC,   DEBUGFS_MAGIC,  TRACEFS_MAGIC,
+    SECURITYFS_MAGIC,    SELINUX_MAGIC, SMACK_MAGIC,    CGROUP_SUPER_MAGIC,
+    CGROUP2_SUPER_MAGIC, BPF_FS_MAGIC,  PSTOREFS_MAGIC, EFIVARFS_MAGIC,
+};
+
+bool OnSpecialFileSystem(int fd) {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    for (auto type : specialFileSystems)
+        if (fs.f_type == type)
+            return true;
+    return false;
+}
+
+FileStatus EndlessSpecialFile() {
+    return FileStatus{"It is a special file of the system that goes on past " +
+                      std::to_string(specialFileLimit >> 20) +
+                      " MiB, the most Varne reads of such files."};
+}
+
+FileStatus WaitingSpecialFile() {
+    return FileStatus{"It is a special file of the system with nothing to read yet: reading it "
+                      "could wait for ever."};
+}
+
+FileStatus TooLarge(int64_t limit) {
+    return FileStatus{"The file is too large: Varne opens files of up to " + DescribeSize(limit) +
+                      "."};
 }
 
 FileStatus Replaced() {
@@ -259,12 +308,48 @@ Outcome ReplaceByRename(int folder, const std::string& name, const Target& targe
 
 } // namespace
 
+std::string DescribeSize(int64_t bytes) {
+    const char* units[] = {"KiB", "MiB", "GiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double size = double(bytes);
+    int unit = -1;
+    while (size >= 1024 && unit < 2) {
+        size /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f %s", size == double(int64_t(size)) ? 0 : 1, size,
+                  units[unit]);
+    return text;
+}
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
+void FileReader::SetBlockReadHookForTests(std::function<void()> hook) {
+    blockReadHook = std::move(hook);
+}
+
 FileReader::~FileReader() {
     if (fd >= 0)
         ::close(fd);
 }
 
-FileStatus FileReader::Open(const std::string& path) {
+FileStatus FileReader::Open(const std::string& name, int64_t sizeLimit) {
+    path = name;
+    limit = sizeLimit;
     // Non-blocking, so that opening a pipe with no writer returns at once.
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -274,29 +359,62 @@ FileStatus FileReader::Open(const std::string& path) {
         return Failure(errno);
     if (!S_ISREG(st.st_mode))
         return NotRegular(st);
-    if (st.st_size > maxDocumentSize)
-        return TooLarge();
+    if (st.st_size > limit)
+        return TooLarge(limit);
     size = st.st_size;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    identity = IdentityOf(st);
+    special = OnSpecialFileSystem(fd);
+    // A file of unknown size is read without waiting: a read that would wait
+    // could wait for ever.
+    if (!special && size > 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return FileStatus{};
 }
 
-long FileReader::Read(char* buffer, size_t count) {
+int64_t FileReader::Read(char* buffer, size_t count) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, count);
-        if (n >= 0) {
+        if (n > 0) {
             bytesRead += n;
-            if (bytesRead > maxDocumentSize) {
-                lastError = TooLarge();
+            if (bytesRead > limit) {
+                lastError = TooLarge(limit);
                 return -1;
             }
-            return long(n);
+            if (special && bytesRead > specialFileLimit) {
+                lastError = EndlessSpecialFile();
+                return -1;
+            }
+            if (blockReadHook)
+                blockReadHook();
+            return int64_t(n);
+        }
+        if (n == 0) {
+            if (special || !ChangedSinceOpened())
+                return 0;
+            lastError = ChangedWhileRead();
+            return -1;
+        }
+        if (errno == EAGAIN) {
+            lastError = WaitingSpecialFile();
+            return -1;
         }
         if (errno != EINTR) {
             lastError = Failure(errno);
             return -1;
         }
     }
+}
+
+// Everything read is the file as it was opened when as many bytes came as it
+// had, the open file still has that size and modification time, and the path
+// still names it.
+bool FileReader::ChangedSinceOpened() const {
+    struct stat st;
+    if (bytesRead != size || ::fstat(fd, &st) != 0 || IdentityOf(st) != identity)
+        return true;
+    FileIdentity named;
+    return !IdentifyFile(path, named) || named.device != identity.device ||
+           named.inode != identity.inode;
 }
 
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,

@@ -13,12 +13,39 @@ struct FileStatus {
     bool Ok() const { return reason.empty(); }
 };
 
-// The largest file the editing component can hold: its positions are 32-bit.
-constexpr int64_t maxDocumentSize = INT32_MAX;
+// A size for people: "1.5 GiB", "640 KiB", "12 bytes".
+std::string DescribeSize(int64_t bytes);
+
+// The most Varne reads of a file the system makes up as it is read.
+constexpr int64_t specialFileLimit = 16 << 20;
+
+// Which file a path names, and which version of it: a file replaced by another
+// gets another inode, one rewritten in place another size or modification time.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const FileIdentity& other) const;
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// The identity of the file that path names now, links followed; false when
+// there is none.
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
 // A regular file opened for reading. Anything else (a folder, a pipe, a device,
 // a socket) is refused at once, before a single byte is read, and so is a file
-// the component could not hold.
+// larger than the limit given, which the read never passes either. A file that changes while it is
+// read (cut short, grown, rewritten or replaced) makes the read fail at its end, so that a mixture
+// of old and new bytes never passes for the file.
+//
+// The system's own files (in /proc, /sys and the like) report a size of 0 or
+// a page whatever they hold, may never end and may wait for data for ever.
+// They are read without waiting and up to specialFileLimit bytes; one that
+// would wait, or goes on past that, fails to read with the reason.
 class FileReader {
   public:
     FileReader() = default;
@@ -26,17 +53,29 @@ class FileReader {
     FileReader& operator=(const FileReader&) = delete;
     ~FileReader();
 
-    FileStatus Open(const std::string& path);
+    FileStatus Open(const std::string& path, int64_t limit);
     int64_t Size() const { return size; }
     // Reads up to count bytes: the number read, 0 at the end, -1 on an error
     // (then LastError() says what went wrong).
-    long Read(char* buffer, size_t count);
+    int64_t Read(char* buffer, size_t count);
     FileStatus LastError() const { return lastError; }
+    // The file as it was opened, which is the file read when the read ended
+    // without an error.
+    const FileIdentity& Identity() const { return identity; }
+
+    // For tests: called after each block read, to change the file part-way.
+    static void SetBlockReadHookForTests(std::function<void()> hook);
 
   private:
+    bool ChangedSinceOpened() const;
+
+    std::string path;
     int fd = -1;
+    bool special = false;
     int64_t size = 0;
+    int64_t limit = 0;
     int64_t bytesRead = 0;
+    FileIdentity identity;
     FileStatus lastError;
 };
 

@@ -17,6 +17,8 @@ unsigned int ScintillaMessage(unsigned int message) {
         return SCI_UNDO;
     case EM_CANUNDO:
         return SCI_CANUNDO;
+    case EM_CANPASTE:
+        return SCI_CANPASTE;
     case EM_EMPTYUNDOBUFFER:
         return SCI_EMPTYUNDOBUFFER;
     case EM_GETTEXTRANGE:
@@ -28,14 +30,28 @@ unsigned int ScintillaMessage(unsigned int message) {
 
 } // namespace
 
-long EditorApp::SendEditor(unsigned int message, unsigned long wParam, long lParam) {
+// The clipboard messages go to the window's byte-exact commands, which also
+// look at what the clipboard holds; the component's own would convert.
+Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, Position lParam) {
     if (!editorWindow)
         return 0;
-    if (message == EM_CANPASTE)
+    switch (ScintillaMessage(message)) {
+    case SCI_CANPASTE:
         return editorWindow->CanPaste();
-    return editorWindow->SendScintilla(ScintillaMessage(message), wParam, lParam);
+    case SCI_CUT:
+        editorWindow->Cut();
+        return 0;
+    case SCI_COPY:
+        editorWindow->Copy();
+        return 0;
+    case SCI_PASTE:
+        editorWindow->Paste();
+        return 0;
+    default:
+        return editorWindow->SendScintilla(ScintillaMessage(message), wParam, lParam);
+    }
 }
 
-long EditorApp::SendEditor(unsigned int message, unsigned long wParam, const void* lParam) {
-    return SendEditor(message, wParam, reinterpret_cast<long>(lParam));
+Position EditorApp::SendEditor(unsigned int message, unsigned long wParam, const void* lParam) {
+    return SendEditor(message, wParam, reinterpret_cast<Position>(lParam));
 }

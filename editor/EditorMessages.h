@@ -2,17 +2,28 @@
 // component, under the component's own names and numbers.
 #pragma once
 
+#include <cstdint>
+
+// A position or a length in the document, in bytes. The component passes them
+// as its pointer-sized integer; file transfer counts bytes in the same type, so
+// no position is ever narrowed on its way between the two.
+using Position = std::int64_t;
+static_assert(sizeof(Position) == sizeof(long), "the component's positions are long");
+
 // Component messages.
 enum EditorMessage : unsigned int {
     SCI_ADDTEXT = 2001,
     SCI_CLEARALL = 2004,
     SCI_GETLENGTH = 2006,
+    SCI_GETCHARAT = 2007,
     SCI_REDO = 2011,
     SCI_SETUNDOCOLLECTION = 2012,
     SCI_SELECTALL = 2013,
     SCI_SETSAVEPOINT = 2014,
     SCI_CANREDO = 2016,
     SCI_GOTOPOS = 2025,
+    SCI_GETEOLMODE = 2030,
+    SCI_SETEOLMODE = 2031,
     SCI_STYLECLEARALL = 2050,
     SCI_STYLESETFORE = 2051,
     SCI_STYLESETBACK = 2052,
@@ -21,6 +32,9 @@ enum EditorMessage : unsigned int {
     SCI_STYLESETFONT = 2056,
     SCI_STYLESETEOLFILLED = 2057,
     SCI_SETSTYLEBITS = 2090,
+    SCI_GETLINEENDPOSITION = 2136,
+    SCI_GETLINECOUNT = 2154,
+    SCI_GETMODIFY = 2159,
     SCI_GETTEXTRANGE = 2162,
     SCI_CANPASTE = 2173,
     SCI_CANUNDO = 2174,
@@ -57,6 +71,9 @@ enum EditorNotification : unsigned int {
     SCN_SAVEPOINTLEFT = 2003,
 };
 
+// End-of-line modes: what Enter inserts.
+enum EndOfLineMode { SC_EOL_CRLF = 0, SC_EOL_CR = 1, SC_EOL_LF = 2 };
+
 constexpr int SCLEX_HTML = 4;
 constexpr int STYLE_DEFAULT = 32;
 
@@ -68,8 +85,8 @@ struct NotificationHeader {
 // The component's text-range record: bytes [cpMin, cpMax) are copied to
 // lpstrText, followed by a NUL.
 struct TextRange {
-    long cpMin;
-    long cpMax;
+    Position cpMin;
+    Position cpMax;
     char* lpstrText;
 };
 

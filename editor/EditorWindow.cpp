@@ -1,17 +1,13 @@
 #include "editor/EditorWindow.h"
 
-#include "editor/EditorMessages.h"
-
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QMimeData>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace {
-
-// The formats a paste or a drop can insert.
-constexpr const char* insertableFormats[] = {
-    "text/plain",
-};
 
 // QScintilla's accessible interface counts characters from the start of the
 // document on every insertion and caret move, which costs time in proportion
@@ -34,22 +30,34 @@ EditorWindow::EditorWindow(QWidget* parent)
     // Installed after QScintilla's own factory, which the base constructor
     // installs, so that this one is asked first.
     QAccessible::installFactory(PlainEditorAccessible);
+    // The check before each insertion keeps the document within its limit.
+    // The other change notifications reach QScintilla's accessibility code,
+    // whose cost grows with the document: only a screen reader needs them.
+    Send(SCI_SETMODEVENTMASK, SC_MOD_INSERTCHECK | (fullAccessibility ? SC_MODEVENTMASKALL : 0));
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int modification, const char*, int length) {
+                if (modification & SC_MOD_INSERTCHECK)
+                    CheckInsertion(length);
+            });
 }
 
-bool EditorWindow::CanPaste() const {
-    return SendScintilla(SCI_CANPASTE) != 0 && CanInsertFormats(clipboard.Formats());
-}
-
-bool EditorWindow::CanInsertFormats(const QStringList& formats) {
-    for (const char* format : insertableFormats) {
-        if (formats.contains(QLatin1String(format)))
-            return true;
+void EditorWindow::keyPressEvent(QKeyEvent* event) {
+    if (RunClipboardKey(*event)) {
+        event->accept();
+        return;
     }
-    return false;
+    if (!KeyFits(*event)) {
+        event->accept();
+        emit InsertionRefused();
+        return;
+    }
+    QsciScintillaBase::keyPressEvent(event);
 }
 
-// The paste itself decides by the same formats as CanPaste(), so that the
-// state of the Paste item always says what a paste would do.
-bool EditorWindow::canInsertFromMimeData(const QMimeData* source) const {
-    return CanInsertFormats(source->formats());
+void EditorWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && QApplication::clipboard()->supportsSelection()) {
+        PasteSelectionAt(event->position().toPoint());
+        return;
+    }
+    QsciScintillaBase::mousePressEvent(event);
 }

@@ -1,10 +1,16 @@
 // The editing component's window: QScintilla's widget under a name of our own,
-// so that the program can choose how screen readers see it and what it pastes.
+// so that the program can choose how screen readers see it, and so that every
+// way text reaches the clipboard or comes from it keeps its bytes.
 #pragma once
 
 #include <Qsci/qsciscintillabase.h>
+#include <utility>
+#include <vector>
 
+#include "editor/EditorMessages.h"
 #include "platform/ClipboardWatch.h"
+
+class QMenu;
 
 class EditorWindow : public QsciScintillaBase {
     Q_OBJECT
@@ -22,17 +28,85 @@ class EditorWindow : public QsciScintillaBase {
     // (QScintilla's own answer to SCI_CANPASTE does not look at the clipboard.)
     bool CanPaste() const;
 
-    // Whether data offered in these formats can be pasted or dropped here.
-    static bool CanInsertFormats(const QStringList& formats);
+    // The clipboard commands, byte for byte (editor/EditorWindowClipboard.cpp).
+    // Copy puts the selection's exact bytes on the clipboard; Paste puts what
+    // the clipboard holds in place of the selection, line ends unconverted.
+    // The component's own commands would turn NULs into spaces, invalid UTF-8
+    // into U+FFFD and every line end into the end-of-line mode's.
+    void Cut();
+    void Copy();
+    void Paste();
+    // Copy and cut the whole lines the selection touches.
+    void CopyLines();
+    void CutLines();
+    // Where dropped bytes come from: another window, or this window's own
+    // selection, dragged to be copied or moved.
+    enum class DropKind { FromElsewhere, CopyOfSelection, MoveOfSelection };
+    // Inserts bytes at position as a drop does: plain bytes end up selected,
+    // rows of a rectangle go one under the other. A drop of the selection onto
+    // itself does nothing; a move removes the selection from where it was.
+    void Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
+    // The menu the right mouse button opens, with the commands above.
+    QMenu* CreateContextMenu();
+
+    // The largest document the window holds, in bytes (editor/EditorWindowLimit.cpp).
+    // The component's line index holds 32-bit positions: a document that
+    // reaches 2 GiB breaks it, and the component crashes or takes a minute a
+    // keystroke. Below that, typing and saving cost the same at 1 GiB as at
+    // 2047 MiB (bench/LimitBench.cpp), so the limit sits just under 2 GiB,
+    // with some room for the component's lookahead past the end. Every
+    // insertion that would pass it (typing, pastes, drops, anything the
+    // component does) is refused whole and reported by InsertionRefused().
+    // Undo and redo only return to texts the document had, so they never
+    // pass it either.
+    static constexpr Position defaultSizeLimit = (Position(2) << 30) - (Position(64) << 20);
+    Position SizeLimit() const { return sizeLimit; }
+    // Tests lower the limit to try it without gigabytes of text.
+    void SetSizeLimit(Position bytes) { sizeLimit = bytes; }
+    // Whether inserted bytes fit in place of removed ones.
+    bool Accepts(Position inserted, Position removed = 0) const;
 
   signals:
     // What CanPaste() answers may have changed with the clipboard.
     void PasteChanged();
+    // An insertion was refused and the document left as it was. Sent from
+    // within the component's notifications, so receivers should queue it.
+    void InsertionRefused();
 
   protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
+    QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
+    QMimeData* toMimeData(const QByteArray& text, bool rectangular) const override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    Position Send(unsigned int message, Position wParam = 0, Position lParam = 0) const {
+        return SendScintilla(message, static_cast<unsigned long>(wParam), lParam);
+    }
+    bool RunClipboardKey(const QKeyEvent& key);
+    QByteArray BytesBetween(Position start, Position end) const;
+    QByteArray LineEnd() const;
+    QByteArray SelectedBytes() const;
+    std::vector<std::pair<Position, Position>> SelectedRanges() const;
+    std::pair<Position, Position> SelectedLines() const;
+    void InsertAt(Position position, const QByteArray& bytes);
+    void PasteRows(Position position, const QByteArray& rows);
+    void ReplaceSelection(const QByteArray& bytes, bool rows);
+    void EndStep();
+    void PasteSelectionAt(const QPoint& point);
+    Position SelectionLength() const;
+    bool KeyFits(const QKeyEvent& key) const;
+    void CheckInsertion(int length);
+    void EndRefusal();
+
     bool fullAccessibility;
     platform::ClipboardWatch clipboard;
+    Position sizeLimit = defaultSizeLimit;
+    bool refusing = false; // the component is read-only until its call returns
 };

@@ -1,4 +1,5 @@
 #include "platform/Platform.h"
+#include "platform/FileIcons.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -56,7 +57,9 @@ class PlainMessageBoxes : public QObject {
 bool RunFileDialog(QWidget* owner, const FileDialogRequest& request, QFileDialog::AcceptMode mode,
                    std::string& path) {
     PlainMessageBoxes plainQuestions;
+    NameOnlyIconProvider icons; // outlives the dialog, whose thread uses it
     QFileDialog dialog(owner, QString::fromStdString(request.title));
+    dialog.setIconProvider(&icons);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(QFileDialog::AnyFile);
     // The program asks before replacing a file itself, through this desktop,

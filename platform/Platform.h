@@ -29,7 +29,8 @@ struct FileDialogRequest {
 class Desktop {
   public:
     virtual ~Desktop() = default;
-    // Returns the button chosen: IDOK, or IDYES, IDNO or IDCANCEL.
+    // Returns the button chosen: IDOK, or IDYES, IDNO or IDCANCEL. A Yes/No
+    // question starts on No and Escape answers No.
     virtual int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                            MessageBoxType type) = 0;
     // Each returns true and sets path (bytes) when the user confirms a name.

@@ -183,10 +183,11 @@ TEST_F(DocumentTest, YesMustNotLoseTheTextWhenTheSaveDoesNotHappen) {
     EXPECT_EQ(EditorText(), "precious");
     EXPECT_TRUE(theApp.modified);
 
-    // Nor Open, nor closing the window; Save As adopted the failed name, so
-    // Yes now tries that path again without a dialog.
-    EXPECT_EQ(theApp.filePath, dir.Path("missing/folder/x.html"));
+    // Nor Open, nor closing the window; the failed name was not adopted, so
+    // Yes asks for a name again, and cancelling that stops both.
+    EXPECT_TRUE(theApp.filePath.empty());
     desktop.answers = {IDYES, IDYES};
+    desktop.fileNames = {"", ""};
     Command(IDM_OPEN);
     EXPECT_FALSE(theApp.frameWindow->close());
     EXPECT_TRUE(desktop.quits.empty());
@@ -221,7 +222,7 @@ TEST_F(DocumentTest, NoThenCancellingTheOpenDialogKeepsTheText) {
     EXPECT_TRUE(theApp.modified);
 }
 
-TEST_F(DocumentTest, SaveAsStartsFromTheCurrentPathAndAdoptsTheNewOne) {
+TEST_F(DocumentTest, SaveAsStartsFromTheCurrentPathAndAdoptsTheNewOneOnlyOnceSaved) {
     const std::string path = Opened("a.html", "abc");
     const std::string other = dir.Path("b.html");
     desktop.fileNames = {other};
@@ -230,15 +231,21 @@ TEST_F(DocumentTest, SaveAsStartsFromTheCurrentPathAndAdoptsTheNewOne) {
     EXPECT_EQ(ReadBytes(other), "abc");
     EXPECT_EQ(Caption(), "Varne - " + other);
 
-    // The caption shows the new path even when writing to it then fails.
+    // A name that cannot be written is reported and not adopted: the caption
+    // and the next Save still go to the last good name.
     TypeText("z");
     const std::string bad = dir.Path("no/such/folder.html");
     desktop.fileNames = {bad};
     Command(IDM_SAVEAS);
-    EXPECT_EQ(Caption(), "Varne - " + bad);
     EXPECT_EQ(LastMessage().rfind("Could not save file \"" + bad + "\".", 0), 0u) << LastMessage();
+    EXPECT_EQ(Caption(), "Varne - " + other);
+    EXPECT_EQ(theApp.filePath, other);
     EXPECT_TRUE(theApp.modified);
     EXPECT_TRUE(MenuEnabled(IDM_SAVE));
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(other), "zabc");
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_FALSE(Exists(bad));
 }
 
 TEST_F(DocumentTest, SaveAsAsksBeforeReplacingAFileAndNoChoosesAgain) {

@@ -94,6 +94,8 @@ TEST_F(FileSafetyTest, AReadOnlyDiskIsReported) {
     SaveAs(disk.Path("fresh.html"));
     EXPECT_TRUE(SaveFailed(disk.Path("fresh.html"), "Read-only file system")) << LastMessage();
     EXPECT_FALSE(Exists(disk.Path("fresh.html")));
+    EXPECT_EQ(theApp.filePath, path) << "a failed Save As keeps the name";
+    EXPECT_EQ(Caption(), "Varne - " + path);
 }
 
 TEST_F(FileSafetyTest, ASymbolicLinkStaysALinkToTheNewBytes) {

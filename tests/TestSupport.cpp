@@ -95,9 +95,9 @@ void EditorTest::TearDown() {
 }
 
 std::string EditorTest::EditorText() {
-    const long length = theApp.SendEditor(SCI_GETLENGTH);
+    const Position length = theApp.SendEditor(SCI_GETLENGTH);
     std::string text(size_t(length) + 1, '\0');
-    theApp.GetTextRange(0, int(length), text.data());
+    theApp.GetTextRange(0, length, text.data());
     text.resize(size_t(length));
     return text;
 }

@@ -82,6 +82,8 @@ TEST_F(UnprivilegedTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
     EXPECT_EQ(LastMessage(), "Could not save file \"" + fresh + "\".\n\nPermission denied.");
     EXPECT_TRUE(theApp.modified);
     EXPECT_FALSE(Exists(fresh));
+    EXPECT_EQ(theApp.filePath, path);
+    EXPECT_EQ(Caption(), "Varne - " + path);
 }
 
 } // namespace

@@ -1,0 +1,367 @@
+// The editor window's clipboard commands, drops and context menu, byte for
+// byte. QScintilla's own versions convert pasted and dropped line ends to the
+// end-of-line mode, and its copies turn NULs into spaces and invalid UTF-8
+// into U+FFFD; every way in and out of the window goes through here instead.
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "editor/ClipboardBytes.h"
+#include "editor/EditorWindow.h"
+
+namespace {
+
+enum class ClipboardCommand { None, Cut, Copy, Paste, CutLines, CopyLines };
+
+struct ClipboardKey {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    ClipboardCommand command;
+};
+
+// The component's own key bindings for the clipboard. Ctrl+X, Ctrl+C and
+// Ctrl+V normally reach the frame's menu first.
+const ClipboardKey clipboardKeys[] = {
+    {Qt::Key_X, Qt::ControlModifier, ClipboardCommand::Cut},
+    {Qt::Key_Delete, Qt::ShiftModifier, ClipboardCommand::Cut},
+    {Qt::Key_C, Qt::ControlModifier, ClipboardCommand::Copy},
+    {Qt::Key_Insert, Qt::ControlModifier, ClipboardCommand::Copy},
+    {Qt::Key_V, Qt::ControlModifier, ClipboardCommand::Paste},
+    {Qt::Key_Insert, Qt::ShiftModifier, ClipboardCommand::Paste},
+    {Qt::Key_L, Qt::ControlModifier, ClipboardCommand::CutLines},
+    {Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, ClipboardCommand::CopyLines},
+};
+
+ClipboardCommand CommandFor(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    for (const ClipboardKey& entry : clipboardKeys) {
+        if (key.key() == entry.key && modifiers == entry.modifiers)
+            return entry.command;
+    }
+    return ClipboardCommand::None;
+}
+
+// The component hands its hooks a copy of the selection in which every NUL
+// has become a space; this tells whether text is that copy of bytes.
+bool SameButForNuls(const QByteArray& bytes, const QByteArray& text) {
+    if (bytes.size() != text.size())
+        return false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != text[i] && !(bytes[i] == '\0' && text[i] == ' '))
+            return false;
+    }
+    return true;
+}
+
+// Rows separated by CRLF, CR or LF; line ends after the last row make no rows.
+QList<QByteArray> SplitRows(const QByteArray& rows) {
+    qsizetype end = rows.size();
+    while (end > 0 && (rows[end - 1] == '\r' || rows[end - 1] == '\n'))
+        --end;
+    QList<QByteArray> list;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < end; ++i) {
+        if (rows[i] != '\r' && rows[i] != '\n')
+            continue;
+        list.append(rows.mid(start, i - start));
+        if (rows[i] == '\r' && i + 1 < end && rows[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    list.append(rows.mid(start, end - start));
+    return list;
+}
+
+} // namespace
+
+// From what the clipboard offered when it last changed, so that a menu refresh
+// never waits for the clipboard's owner. The paste itself decides by the same
+// formats, so the state of the Paste item always says what a paste would do.
+bool EditorWindow::CanPaste() const {
+    return Send(SCI_CANPASTE) != 0 && IsPasteableFormats(clipboard.Formats());
+}
+
+QByteArray EditorWindow::BytesBetween(Position start, Position end) const {
+    if (end <= start)
+        return QByteArray();
+    // Room for the NUL the component writes after the bytes.
+    QByteArray bytes(end - start + 1, Qt::Uninitialized);
+    SendScintilla(SCI_GETTEXTRANGE, start, end, bytes.data());
+    bytes.chop(1);
+    return bytes;
+}
+
+QByteArray EditorWindow::LineEnd() const {
+    switch (Send(SCI_GETEOLMODE)) {
+    case SC_EOL_CRLF:
+        return "\r\n";
+    case SC_EOL_CR:
+        return "\r";
+    default:
+        return "\n";
+    }
+}
+
+// The selected ranges, a rectangle's rows top to bottom.
+std::vector<std::pair<Position, Position>> EditorWindow::SelectedRanges() const {
+    std::vector<std::pair<Position, Position>> ranges;
+    const Position count = Send(SCI_GETSELECTIONS);
+    for (Position i = 0; i < count; ++i)
+        ranges.emplace_back(Send(SCI_GETSELECTIONNSTART, i), Send(SCI_GETSELECTIONNEND, i));
+    if (Send(SCI_SELECTIONISRECTANGLE))
+        std::sort(ranges.begin(), ranges.end());
+    return ranges;
+}
+
+// As the component copies a selection: the ranges one after the other, each
+// row of a rectangle followed by a line end.
+QByteArray EditorWindow::SelectedBytes() const {
+    const bool rectangle = Send(SCI_SELECTIONISRECTANGLE) != 0;
+    if (Send(SCI_GETSELECTIONS) == 1 && !rectangle)
+        return BytesBetween(Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND));
+    QByteArray bytes;
+    for (const auto& [start, end] : SelectedRanges()) {
+        bytes += BytesBetween(start, end);
+        if (rectangle)
+            bytes += LineEnd();
+    }
+    return bytes;
+}
+
+std::pair<Position, Position> EditorWindow::SelectedLines() const {
+    const Position first = Send(SCI_LINEFROMPOSITION, Send(SCI_GETSELECTIONSTART));
+    const Position last = Send(SCI_LINEFROMPOSITION, Send(SCI_GETSELECTIONEND));
+    return {Send(SCI_POSITIONFROMLINE, first), Send(SCI_POSITIONFROMLINE, last + 1)};
+}
+
+void EditorWindow::Copy() {
+    if (Send(SCI_GETSELECTIONEMPTY))
+        return;
+    const bool rectangle = Send(SCI_SELECTIONISRECTANGLE) != 0;
+    QApplication::clipboard()->setMimeData(MimeDataForBytes(SelectedBytes(), rectangle));
+}
+
+void EditorWindow::Cut() {
+    if (Send(SCI_GETSELECTIONEMPTY))
+        return;
+    Copy();
+    SendScintilla(SCI_REPLACESEL, "");
+}
+
+void EditorWindow::CopyLines() {
+    const auto [start, end] = SelectedLines();
+    QApplication::clipboard()->setMimeData(MimeDataForBytes(BytesBetween(start, end), false));
+}
+
+void EditorWindow::CutLines() {
+    const auto [start, end] = SelectedLines();
+    Send(SCI_SETSEL, start, end);
+    Cut();
+}
+
+void EditorWindow::InsertAt(Position position, const QByteArray& bytes) {
+    Send(SCI_SETTARGETRANGE, position, position);
+    SendScintilla(SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()), bytes.constData());
+}
+
+// As the component lays out a rectangle: each row on the next line at the
+// same distance from the margin, lines added past the end of the text and
+// short lines padded with spaces. The rows' own bytes go in unchanged.
+void EditorWindow::PasteRows(Position position, const QByteArray& rows) {
+    const Position x = Send(SCI_POINTXFROMPOSITION, 0, position);
+    Position line = Send(SCI_LINEFROMPOSITION, position);
+    const QList<QByteArray> list = SplitRows(rows);
+    for (qsizetype r = 0; r < list.size(); ++r) {
+        if (r > 0) {
+            if (++line >= Send(SCI_GETLINECOUNT))
+                InsertAt(Send(SCI_GETLENGTH), LineEnd());
+            const Position lineStart = Send(SCI_POSITIONFROMLINE, line);
+            position = Send(SCI_POSITIONFROMPOINT, x, Send(SCI_POINTYFROMPOSITION, 0, lineStart));
+            for (Position reached = Send(SCI_POINTXFROMPOSITION, 0, position);
+                 reached < x && !list[r].isEmpty();) {
+                InsertAt(position++, " ");
+                const Position before = reached;
+                reached = Send(SCI_POINTXFROMPOSITION, 0, position);
+                if (reached <= before)
+                    break;
+            }
+        }
+        InsertAt(position, list[r]);
+    }
+}
+
+// Ends an undo step of several insertions. Rows may need more room than their
+// bytes (new lines, padding); if the limit stopped them part-way, the whole
+// step is taken back.
+void EditorWindow::EndStep() {
+    Send(SCI_ENDUNDOACTION);
+    if (refusing) {
+        EndRefusal();
+        Send(SCI_UNDO);
+    }
+}
+
+// The selection, every range of it, gives way to the bytes in one undo step.
+// The caret ends up after plain bytes, and where rows begin.
+void EditorWindow::ReplaceSelection(const QByteArray& bytes, bool rows) {
+    if (!Accepts(bytes.size(), SelectionLength())) {
+        emit InsertionRefused();
+        return;
+    }
+    Send(SCI_BEGINUNDOACTION);
+    SendScintilla(SCI_REPLACESEL, "");
+    const Position caret = Send(SCI_GETCURRENTPOS);
+    if (rows)
+        PasteRows(caret, bytes);
+    else
+        InsertAt(caret, bytes);
+    Send(SCI_GOTOPOS, rows ? caret : caret + bytes.size());
+    EndStep();
+}
+
+void EditorWindow::Paste() {
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (IsPasteable(data))
+        ReplaceSelection(PastedBytes(data), IsRectangular(data));
+}
+
+// The middle button pastes the primary selection where it is pressed.
+void EditorWindow::PasteSelectionAt(const QPoint& point) {
+    Send(SCI_SETEMPTYSELECTION, Send(SCI_POSITIONFROMPOINT, point.x(), point.y()));
+    const QMimeData* data = QApplication::clipboard()->mimeData(QClipboard::Selection);
+    if (IsPasteable(data))
+        ReplaceSelection(PastedBytes(data), IsRectangular(data));
+}
+
+// As the component drops. Onto the selection being dragged nothing happens,
+// but a copy may land on its edges; a move takes the selection out first, so
+// the place it lands moves up by what went before it.
+void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind) {
+    if (kind != DropKind::FromElsewhere) {
+        const auto ranges = SelectedRanges();
+        const Position first = Send(SCI_GETSELECTIONSTART), last = Send(SCI_GETSELECTIONEND);
+        const bool onEdge = position == first || position == last;
+        for (const auto& [start, end] : ranges) {
+            if (position >= start && position <= end &&
+                !(onEdge && kind == DropKind::CopyOfSelection)) {
+                Send(SCI_SETEMPTYSELECTION, position);
+                return;
+            }
+        }
+    }
+    const bool moving = kind == DropKind::MoveOfSelection;
+    if (!Accepts(bytes.size(), moving ? SelectionLength() : 0)) {
+        emit InsertionRefused();
+        return;
+    }
+    Send(SCI_BEGINUNDOACTION);
+    if (moving) {
+        Position shift = 0;
+        for (const auto& [start, end] : SelectedRanges())
+            if (position > end)
+                shift += end - start;
+        SendScintilla(SCI_REPLACESEL, "");
+        position -= shift;
+    }
+    if (rows) {
+        PasteRows(position, bytes);
+        Send(SCI_SETEMPTYSELECTION, position);
+    } else {
+        InsertAt(position, bytes);
+        Send(SCI_SETSEL, position, position + bytes.size());
+    }
+    EndStep();
+}
+
+QMenu* EditorWindow::CreateContextMenu() {
+    auto* menu = new QMenu(this);
+    const bool selection = !Send(SCI_GETSELECTIONEMPTY);
+    auto add = [&](const char* label, bool enabled, auto command) {
+        menu->addAction(QString::fromLatin1(label), this, command)->setEnabled(enabled);
+    };
+    add("Undo", Send(SCI_CANUNDO) != 0, [this] { Send(SCI_UNDO); });
+    add("Redo", Send(SCI_CANREDO) != 0, [this] { Send(SCI_REDO); });
+    menu->addSeparator();
+    add("Cut", selection, [this] { Cut(); });
+    add("Copy", selection, [this] { Copy(); });
+    add("Paste", CanPaste(), [this] { Paste(); });
+    add("Delete", selection, [this] { Send(SCI_CLEAR); });
+    menu->addSeparator();
+    add("Select All", true, [this] { Send(SCI_SELECTALL); });
+    return menu;
+}
+
+bool EditorWindow::RunClipboardKey(const QKeyEvent& key) {
+    switch (CommandFor(key)) {
+    case ClipboardCommand::Cut:
+        Cut();
+        return true;
+    case ClipboardCommand::Copy:
+        Copy();
+        return true;
+    case ClipboardCommand::Paste:
+        Paste();
+        return true;
+    case ClipboardCommand::CutLines:
+        CutLines();
+        return true;
+    case ClipboardCommand::CopyLines:
+        CopyLines();
+        return true;
+    case ClipboardCommand::None:
+        break;
+    }
+    return false;
+}
+
+bool EditorWindow::canInsertFromMimeData(const QMimeData* source) const {
+    return IsPasteable(source);
+}
+
+QByteArray EditorWindow::fromMimeData(const QMimeData* source, bool& rectangular) const {
+    rectangular = IsRectangular(source);
+    return PastedBytes(source);
+}
+
+// The component asks for clipboard data for its primary selection and its
+// drags, handing over its copy of the selection with NULs made spaces; the
+// selection's own bytes go instead.
+QMimeData* EditorWindow::toMimeData(const QByteArray& text, bool rectangular) const {
+    const QByteArray bytes = SelectedBytes();
+    return MimeDataForBytes(SameButForNuls(bytes, text) ? bytes : text, rectangular);
+}
+
+void EditorWindow::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(CreateContextMenu());
+    menu->exec(event->globalPos());
+}
+
+void EditorWindow::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (data->hasUrls()) {
+        QsciScintillaBase::dropEvent(event);
+        return;
+    }
+    if (!IsPasteable(data)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    DropKind kind = DropKind::FromElsewhere;
+    if (event->source() == this)
+        kind = event->dropAction() == Qt::MoveAction ? DropKind::MoveOfSelection
+                                                     : DropKind::CopyOfSelection;
+    const QPoint point = event->position().toPoint();
+    Drop(Send(SCI_POSITIONFROMPOINT, point.x(), point.y()), PastedBytes(data), IsRectangular(data),
+         kind);
+    // Hide the caret that showed where the drop would land.
+    QDragLeaveEvent leave;
+    QsciScintillaBase::dragLeaveEvent(&leave);
+}

@@ -1,0 +1,248 @@
+// Nothing that happens to a file outside Varne makes it show wrong text or
+// write over someone else's work without asking.
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "document/FileAccess.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using platform::IDNO;
+using platform::IDYES;
+
+// Runs change once, after the first block of the next load has been read.
+class ChangeDuringRead {
+  public:
+    explicit ChangeDuringRead(std::function<void()> change) {
+        FileReader::SetBlockReadHookForTests([this, change] {
+            if (!done) {
+                done = true;
+                change();
+            }
+        });
+    }
+    ~ChangeDuringRead() { FileReader::SetBlockReadHookForTests(nullptr); }
+    bool Done() const { return done; }
+
+  private:
+    bool done = false;
+};
+
+// Four blocks and a bit, each byte telling where it was.
+std::string Generation(char tag) {
+    std::string bytes(4 * 131072 + 100, tag);
+    for (size_t i = 0; i < bytes.size(); i += 97)
+        bytes[i] = char(i / 97);
+    return bytes;
+}
+
+// A file last written long ago, as files being opened usually are, so that
+// any write now gives it a new modification time.
+void WriteOldFile(const std::string& path, const std::string& bytes) {
+    WriteBytes(path, bytes);
+    const struct timespec longAgo[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
+}
+
+class FileChangeTest : public EditorTest {
+  protected:
+    // Loads a file that change alters part-way through the read.
+    void LoadWhileChanging(const std::string& path, std::function<void()> change) {
+        AddText("current text");
+        ChangeDuringRead during(std::move(change));
+        theApp.LoadFile(path);
+        ASSERT_TRUE(during.Done()) << "the read never reached the change";
+    }
+
+    void ExpectReadRefused(const std::string& path) {
+        EXPECT_EQ(LastMessage(), "Could not read file \"" + path +
+                                     "\".\n\nThe file changed while it was being read.");
+        EXPECT_EQ(EditorText(), "");
+        EXPECT_TRUE(theApp.filePath.empty());
+        EXPECT_EQ(Caption(), "Varne - ");
+        EXPECT_FALSE(theApp.modified);
+        EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
+    }
+};
+
+TEST_F(FileChangeTest, AFileCutShortWhileReadIsNotShown) {
+    const std::string path = dir.Path("page.html");
+    WriteOldFile(path, Generation('a'));
+    LoadWhileChanging(path, [&] { ASSERT_EQ(::truncate(path.c_str(), 2 * 131072), 0); });
+    ExpectReadRefused(path);
+}
+
+TEST_F(FileChangeTest, AFileGrownWhileReadIsNotShown) {
+    const std::string path = dir.Path("page.html");
+    WriteOldFile(path, Generation('a'));
+    LoadWhileChanging(path, [&] {
+        std::FILE* file = std::fopen(path.c_str(), "ab");
+        std::fputs("appended", file);
+        std::fclose(file);
+    });
+    ExpectReadRefused(path);
+}
+
+TEST_F(FileChangeTest, AFileRewrittenInPlaceWhileReadIsNotShown) {
+    // Same size, new bytes where the read has not been yet: only the
+    // modification time tells.
+    const std::string path = dir.Path("page.html");
+    WriteOldFile(path, Generation('a'));
+    LoadWhileChanging(path, [&] {
+        const std::string newer = Generation('b');
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_EQ(::pwrite(fd, newer.data(), newer.size(), 0), ssize_t(newer.size()));
+        ::close(fd);
+    });
+    ExpectReadRefused(path);
+}
+
+TEST_F(FileChangeTest, AFileReplacedOrRemovedWhileReadIsNotShown) {
+    // The old file is read whole, but the name now holds another one, or none.
+    const std::string path = dir.Path("page.html");
+    WriteOldFile(path, Generation('a'));
+    LoadWhileChanging(path, [&] {
+        WriteBytes(dir.Path("new"), Generation('b'));
+        ASSERT_EQ(::rename(dir.Path("new").c_str(), path.c_str()), 0);
+    });
+    ExpectReadRefused(path);
+
+    desktop.messages.clear();
+    LoadWhileChanging(path, [&] { ASSERT_EQ(::unlink(path.c_str()), 0); });
+    ExpectReadRefused(path);
+}
+
+TEST_F(FileChangeTest, AFileLeftAloneWhileReadLoadsWhole) {
+    const std::string path = dir.Path("page.html");
+    const std::string bytes = Generation('a');
+    WriteOldFile(path, bytes);
+    // Reading it, or looking at it, changes nothing that matters.
+    LoadWhileChanging(path, [&] {
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        ReadBytes(path);
+    });
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_EQ(EditorText(), bytes);
+    EXPECT_EQ(theApp.filePath, path);
+}
+
+class SaveConflictTest : public EditorTest {
+  protected:
+    std::string OpenedAndEdited(const std::string& bytes) {
+        const std::string path = dir.Path("page.html");
+        WriteOldFile(path, bytes);
+        theApp.LoadFile(path);
+        TypeText("mine ");
+        return path;
+    }
+
+    // What another program does: a new file renamed over the old one.
+    void ReplacedByAnotherProgram(const std::string& path, const std::string& bytes) {
+        WriteBytes(dir.Path("theirs.tmp"), bytes);
+        ASSERT_EQ(::rename(dir.Path("theirs.tmp").c_str(), path.c_str()), 0);
+    }
+
+    std::string Question(const std::string& path) {
+        return "\"" + path + "\" has changed on disk since it was opened. Overwrite it?";
+    }
+};
+
+TEST_F(SaveConflictTest, SaveAsksBeforeWritingOverAFileReplacedSinceItWasOpened) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, Question(path));
+    EXPECT_EQ(desktop.messages[0].caption, "Varne");
+    EXPECT_EQ(desktop.messages[0].type, platform::MB_YESNO);
+    EXPECT_EQ(ReadBytes(path), "their version") << "No writes nothing";
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_EQ(EditorText(), "mine original");
+
+    desktop.answers = {IDYES};
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine original");
+    EXPECT_FALSE(theApp.modified);
+
+    // What was just saved is the file now: the next Save asks nothing.
+    TypeText("again ");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine again original");
+    EXPECT_EQ(desktop.messages.size(), 2u);
+}
+
+TEST_F(SaveConflictTest, SaveAsksAlsoWhenTheFileWasRewrittenInPlace) {
+    const std::string path = OpenedAndEdited("original");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        std::fputs("ORIGINAL", file);
+        std::fclose(file);
+    }
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), Question(path));
+    EXPECT_EQ(ReadBytes(path), "ORIGINAL");
+}
+
+TEST_F(SaveConflictTest, NoQuestionWhenTheFileIsUntouchedOrGone) {
+    const std::string path = OpenedAndEdited("original");
+    Command(IDM_SAVE); // any question would fail the test: none is scripted
+    EXPECT_EQ(ReadBytes(path), "mine original");
+
+    TypeText("more ");
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine more original");
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+}
+
+TEST_F(SaveConflictTest, SaveAsToAnotherNameIsNotAffected) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    const std::string other = dir.Path("other.html");
+    desktop.fileNames = {other};
+    Command(IDM_SAVEAS);
+    EXPECT_EQ(ReadBytes(other), "mine original");
+    EXPECT_EQ(ReadBytes(path), "their version");
+
+    // From now on Save compares with what was written there.
+    TypeText("x");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(other), "mine xoriginal");
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+}
+
+TEST_F(SaveConflictTest, ANewDocumentIsGuardedOnceSavedUnderAName) {
+    TypeText("draft");
+    const std::string path = dir.Path("draft.html");
+    desktop.fileNames = {path};
+    Command(IDM_SAVE);
+    ASSERT_EQ(ReadBytes(path), "draft");
+    TypeText(" two");
+    ReplacedByAnotherProgram(path, "their version");
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), Question(path));
+    EXPECT_EQ(ReadBytes(path), "their version");
+}
+
+TEST_F(SaveConflictTest, NoToTheOverwriteQuestionKeepsTheTextWhenClosing) {
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    // Save changes? Yes. Overwrite their version? No: nothing is lost.
+    desktop.answers = {IDYES, IDNO};
+    Command(IDM_NEW);
+    EXPECT_EQ(EditorText(), "mine original");
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_EQ(ReadBytes(path), "their version");
+    EXPECT_EQ(theApp.filePath, path);
+}
+
+} // namespace
