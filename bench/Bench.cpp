@@ -3,6 +3,7 @@
 // the same run; with --one-line, open, typing and End/Home on the same markup
 // minified to one line. Usage: varne-bench [--one-line] MEBIBYTES [FOLDER]
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -233,12 +234,35 @@ void PressAndPaint(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier
     Paint();
 }
 
+// What the event loop did while the program idled.
+struct IdleReport {
+    double styledAfter = -1; // ms until the whole text was styled; -1 for never
+    double longestWait = 0;  // ms: the longest a timer due every 1 ms waited
+};
+
 // Lets the event loop run, timers and idle work included, as while the person
-// at the desk reads.
-void IdleFor(int milliseconds) {
+// at the desk reads. A timer due every millisecond sees how long a key press
+// would have waited meanwhile, and when the whole text was styled.
+IdleReport IdleFor(int milliseconds) {
+    IdleReport report;
+    QElapsedTimer clock;
+    clock.start();
+    double last = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        report.longestWait = std::max(report.longestWait, now - last);
+        last = now;
+        if (report.styledAfter < 0 &&
+            theApp.SendEditor(SCI_GETENDSTYLED) >= theApp.SendEditor(SCI_GETLENGTH))
+            report.styledAfter = now;
+    });
+    tick.start();
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
+    return report;
 }
 
 // A page minified to a single line: each edit there makes the component style
@@ -286,17 +310,24 @@ void BenchOneLine(QApplication& application, const std::string& folder, int64_t 
 void BenchJumpToEnd(QApplication& application, const std::string& path) {
     for (const int idle : {0, 5000}) {
         Timed jump;
+        Samples styled, wait;
         for (int i = 0; i < 3; ++i) {
             Restart(application);
             OpenAndPaint(path);
-            if (idle > 0)
-                IdleFor(idle);
+            if (idle > 0) {
+                const IdleReport report = IdleFor(idle);
+                styled.values.push_back(report.styledAfter);
+                wait.values.push_back(report.longestWait);
+            }
             jump.Measure([] { PressAndPaint(Qt::Key_End, Qt::ControlModifier); });
         }
-        if (idle == 0)
+        if (idle == 0) {
             TimedRow("Ctrl+End right after the open, median of 3", jump);
-        else
-            TimedRow("Ctrl+End 5 s after the open, median of 3", jump, checkTargets ? 300 : 0);
+            continue;
+        }
+        Row("idle time until all is styled (-1: not in 5 s)", styled.Median(), "ms");
+        Row("longest wait of the event loop meanwhile, max", wait.Max(), "ms");
+        TimedRow("Ctrl+End 5 s after the open, median of 3", jump, checkTargets ? 300 : 0);
     }
 }
 

@@ -38,7 +38,8 @@ constexpr int positionCacheEntries = 100000;
 } // namespace
 
 EditorWindow::EditorWindow(QWidget* parent)
-    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()) {
+    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()),
+      idleStyler(new IdleStyler(this)) {
     // Installed after QScintilla's own factory, which the base constructor
     // installs, so that this one is asked first.
     QAccessible::installFactory(PlainEditorAccessible);

@@ -4,6 +4,8 @@
 
 #include <Qsci/qsciscintillabase.h>
 
+#include "editor/IdleStyler.h"
+
 class EditorWindow : public QsciScintillaBase {
     Q_OBJECT
 
@@ -21,4 +23,5 @@ class EditorWindow : public QsciScintillaBase {
 
   private:
     bool fullAccessibility;
+    IdleStyler* idleStyler;
 };
