@@ -16,6 +16,44 @@ std::string Detail(const FileStatus& status) {
     return detail;
 }
 
+// Keeps the editor window out of a load or a save for the life of the object.
+class Transfer {
+  public:
+    explicit Transfer(EditorWindow* window) : window(window) {
+        if (window)
+            window->SetTransferring(true);
+    }
+    ~Transfer() {
+        if (window)
+            window->SetTransferring(false);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+  private:
+    EditorWindow* window;
+};
+
+enum class ReadResult { whole, failed, cancelled };
+
+// Appends the file to the text block by block until its end, a read error or
+// a cancel in the progress window.
+ReadResult ReadBlocks(FileReader& file, platform::Progress& progress) {
+    std::vector<char> block(blockSize);
+    int64_t loaded = 0;
+    for (;;) {
+        const long count = file.Read(block.data(), blockSize);
+        if (count == 0)
+            return ReadResult::whole;
+        if (count < 0)
+            return ReadResult::failed;
+        theApp.SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
+        loaded += count;
+        if (!progress.Advance(loaded))
+            return ReadResult::cancelled;
+    }
+}
+
 } // namespace
 
 void EditorApp::ShowMessage(const std::string& text) {
@@ -49,8 +87,9 @@ void EditorApp::ReserveRoomFor(int64_t bytes) {
 }
 
 // The file is opened before anything changes, so a file that cannot be opened
-// leaves the current document as it was. A read that fails part-way leaves an
-// empty untitled document: partial text must never pass for the whole file.
+// leaves the current document as it was. A read that fails part-way, or that
+// the person cancels, leaves an empty untitled document: partial text must
+// never pass for the whole file.
 void EditorApp::LoadFile(const std::string& path) {
     FileReader file;
     const FileStatus opened = file.Open(path);
@@ -65,12 +104,14 @@ void EditorApp::LoadFile(const std::string& path) {
     UpdateTitle();
 
     ReserveRoomFor(file.Size());
-    std::vector<char> block(blockSize);
-    long count;
-    while ((count = file.Read(block.data(), blockSize)) > 0)
-        SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
-    const bool complete = count == 0;
-    if (!complete)
+    ReadResult result;
+    {
+        const Transfer transfer(editorWindow);
+        const auto progress = platform::CurrentDesktop().ShowProgress(
+            frameWindow, "Opening \"" + path + "\"", file.Size(), true);
+        result = ReadBlocks(file, *progress);
+    }
+    if (result != ReadResult::whole)
         NewDocument();
 
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
@@ -83,7 +124,7 @@ void EditorApp::LoadFile(const std::string& path) {
     // minified to one line would double the cost of the open.
     SendEditor(SCI_COLOURISE, 0, SendEditor(SCI_POSITIONFROMLINE, 1));
     SendEditor(SCI_GOTOPOS, 0);
-    if (!complete)
+    if (result == ReadResult::failed)
         ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
 }
 
@@ -97,11 +138,18 @@ void EditorApp::GetTextRange(int start, int end, char* buffer) {
 bool EditorApp::SaveToFile() {
     const long length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](int64_t start, size_t count) {
-        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
-        return buffer.data();
-    };
-    const FileStatus saved = SaveFile(filePath, length, blockSize, source);
+    FileStatus saved;
+    {
+        const Transfer transfer(editorWindow);
+        const auto progress = platform::CurrentDesktop().ShowProgress(
+            frameWindow, "Saving \"" + filePath + "\"", length, false);
+        const BlockSource source = [&](int64_t start, size_t count) {
+            GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+            progress->Advance(start + int64_t(count));
+            return buffer.data();
+        };
+        saved = SaveFile(filePath, length, blockSize, source);
+    }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
         return false;

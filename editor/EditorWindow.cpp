@@ -51,3 +51,17 @@ bool EditorWindow::CanPaste() const {
     const QMimeData* data = QApplication::clipboard()->mimeData();
     return SendScintilla(SCI_CANPASTE) != 0 && data && canInsertFromMimeData(data);
 }
+
+void EditorWindow::SetTransferring(bool transfer) {
+    transferring = transfer;
+    idleStyler->SetPaused(transfer);
+    if (!transfer)
+        viewport()->update();
+}
+
+// Paints wait, rather than being merely held back by Qt: one already due when
+// a load began would still style and lay out the text that had arrived.
+void EditorWindow::paintEvent(QPaintEvent* event) {
+    if (!transferring)
+        QsciScintillaBase::paintEvent(event);
+}

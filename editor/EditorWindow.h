@@ -21,7 +21,17 @@ class EditorWindow : public QsciScintillaBase {
     // SCI_CANPASTE does not look at the clipboard.
     bool CanPaste() const;
 
+    // While a file is read into the window or written from it, the window
+    // neither paints nor styles in idle time: the text that has arrived would
+    // be styled and laid out again once the rest is there, and either would
+    // stretch the transfer.
+    void SetTransferring(bool transferring);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
   private:
     bool fullAccessibility;
+    bool transferring = false;
     IdleStyler* idleStyler;
 };

@@ -73,4 +73,23 @@ TEST_F(IdleStylingTest, AnEditNearTheStartIsStyledToTheEndAgain) {
     EXPECT_EQ(StyleOfLastTag(), SCE_H_COMMENT);
 }
 
+TEST_F(IdleStylingTest, NothingIsStyledWhileAFileIsStillArriving) {
+    // Once a progress window is up, the event loop runs between blocks;
+    // styling the part that has arrived then would only stretch the load.
+    long styledDuringLoad = 0;
+    int steps = 0;
+    desktop.duringProgress = [&] {
+        for (int i = 0; i < 5; ++i)
+            QApplication::processEvents();
+        styledDuringLoad = std::max(styledDuringLoad, EndStyled());
+        ++steps;
+    };
+    OpenLongPage();
+    desktop.duringProgress = nullptr;
+    ASSERT_GT(steps, 4);
+    EXPECT_EQ(styledDuringLoad, 0);
+
+    EXPECT_TRUE(IdleUntilAllStyled());
+}
+
 } // namespace
