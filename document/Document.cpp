@@ -103,12 +103,12 @@ void EditorApp::LoadFile(const std::string& path) {
     filePath = path;
     UpdateTitle();
 
-    ReserveRoomFor(file.Size());
     ReadResult result;
     {
         const Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Opening \"" + path + "\"", file.Size(), true);
+        ReserveRoomFor(file.Size());
         result = ReadBlocks(file, *progress);
     }
     if (result != ReadResult::whole)
