@@ -51,9 +51,9 @@ class Desktop {
                                  std::string& path) = 0;
     // Ends the event loop with this status once the current handler returns.
     virtual void PostQuitMessage(int status) = 0;
-    // Follows work on total units. Once the work looks like lasting more than
-    // about half a second, a small window-modal window over owner shows the
-    // text (plain, as given) and a bar; short work shows nothing. Cancellable
+    // Follows work on total units. Once the work has lasted half a second, a
+    // small window-modal window over owner shows the text (plain, as given)
+    // and a bar; shorter work shows nothing. Cancellable
     // work can be cancelled there (Cancel or Escape); other work runs to its
     // end. The window goes with the returned object.
     virtual std::unique_ptr<Progress> ShowProgress(QWidget* owner, const std::string& text,
