@@ -42,6 +42,7 @@ test-sanitize: deps
 
 bench: build
 	@for size in 1 10 100; do $(BUILD)/bench/varne-bench $$size 2>/dev/null || exit 1; echo; done
+	@for size in 2 10; do $(BUILD)/bench/varne-bench --one-line $$size 2>/dev/null || exit 1; echo; done
 
 install: build
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)

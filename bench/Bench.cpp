@@ -1,9 +1,13 @@
 // Measures Varne's own operations on generated HTML of a given size, offscreen:
 // open, typing, jumping to the end, save and memory, beside floors measured in
-// the same run. Usage: varne-bench MEBIBYTES [FOLDER]
+// the same run; with --one-line, open, typing and End/Home on the same markup
+// minified to one line. Usage: varne-bench [--one-line] MEBIBYTES [FOLDER]
 // (varne-bench --cold-open FILE is one fresh process of the cold-open rows.)
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,7 +18,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -31,8 +34,10 @@ double MillisecondsSince(Clock::time_point start) {
 }
 
 // About eight lines a KiB of markup with attributes, entities, inline client
-// scripts in both languages and server blocks.
-void WriteHtml(const std::string& path, int64_t bytes) {
+// scripts in both languages and server blocks. A one-line page is the same
+// markup as a minifier leaves it: no indentation, statements of the VBScript
+// block joined by colons, one line end at the end of the file.
+void WriteHtml(const std::string& path, int64_t bytes, bool oneLine = false) {
     std::mt19937 random(7);
     std::ofstream out(path, std::ios::binary);
     const char* words[] = {"lorem",       "ipsum",      "dolor", "sit",      "amet",
@@ -44,38 +49,45 @@ void WriteHtml(const std::string& path, int64_t bytes) {
             s += std::string(words[random() % 14]) + " ";
         return s;
     };
-    out << "<!DOCTYPE html>\n<html>\n<head><title>Generated page</title></head>\n<body>\n";
+    const std::string nl = oneLine ? "" : "\n";
+    const std::string indent = oneLine ? "" : "  ";
+    const std::string statementEnd = oneLine ? ":" : "\n    ";
+    out << "<!DOCTYPE html>" << nl << "<html>" << nl << "<head><title>Generated page</title></head>"
+        << nl << "<body>" << nl;
     int64_t written = 60;
     for (int block = 0; written < bytes; ++block) {
         std::string chunk;
         chunk += "<div class=\"section s" + std::to_string(block) + "\" id=\"d" +
-                 std::to_string(block) + "\">\n";
-        chunk += "  <h2 style=\"color: #336699\">Heading " + std::to_string(block) + "</h2>\n";
+                 std::to_string(block) + "\">" + nl;
+        chunk +=
+            indent + "<h2 style=\"color: #336699\">Heading " + std::to_string(block) + "</h2>" + nl;
         for (int p = 0; p < 3; ++p)
-            chunk += "  <p>" + sentence(12) + "<a href=\"page" + std::to_string(p) +
-                     ".html?x=1&amp;y=2\">link</a></p>\n";
+            chunk += indent + "<p>" + sentence(12) + "<a href=\"page" + std::to_string(p) +
+                     ".html?x=1&amp;y=2\">link</a></p>" + nl;
         switch (block % 4) {
         case 0:
-            chunk += "  <script type=\"text/javascript\">\n    function f" + std::to_string(block) +
-                     "(a) { var s = 'text'; if (a > 10) { return a * 2; } return 0; }\n"
-                     "  </script>\n";
+            chunk += indent + "<script type=\"text/javascript\">" + nl + indent + indent +
+                     "function f" + std::to_string(block) +
+                     "(a) { var s = 'text'; if (a > 10) { return a * 2; } return 0; }" + nl +
+                     indent + "</script>" + nl;
             break;
         case 1:
-            chunk += "  <% Dim total: total = 0: For i = 1 To 10: total = total + i: Next %>\n";
+            chunk += indent +
+                     "<% Dim total: total = 0: For i = 1 To 10: total = total + i: Next %>" + nl;
             break;
         case 2:
-            chunk += "  <script language=\"vbscript\">\n    Dim name\n    name = \"value\"\n"
-                     "  </script>\n";
+            chunk += indent + "<script language=\"vbscript\">" + nl + indent + indent + "Dim name" +
+                     statementEnd + "name = \"value\"" + nl + indent + "</script>" + nl;
             break;
         default:
-            chunk += "  <table border=\"1\"><tr><td>" + sentence(4) + "</td><td>" +
-                     std::to_string(random()) + "</td></tr></table>\n";
+            chunk += indent + "<table border=\"1\"><tr><td>" + sentence(4) + "</td><td>" +
+                     std::to_string(random()) + "</td></tr></table>" + nl;
         }
-        chunk += "</div>\n";
+        chunk += "</div>" + nl;
         out << chunk;
         written += int64_t(chunk.size());
     }
-    out << "</body>\n</html>\n";
+    out << "</body>" << nl << "</html>\n";
 }
 
 void Paint() {
@@ -173,12 +185,9 @@ void TypeAt(long position, int count, Samples& samples) {
 }
 
 double CpuMilliseconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    auto ms = [](const timeval& t) {
-        return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0;
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
 }
 
 // One fresh process: start-up, then the first open of the file and its paint.
@@ -233,24 +242,171 @@ void ColdOpenRows(const std::string& path, int runs) {
     Row("cold open: process start to painted document, median", total.Median(), "ms");
 }
 
+// Wall-clock and CPU time of repeated operations. Other work on a shared
+// machine stretches the first but hardly the second.
+struct Timed {
+    Samples wall;
+    Samples cpu;
+
+    template <typename Operation> void Measure(Operation operation) {
+        const auto start = Clock::now();
+        const double cpuStart = CpuMilliseconds();
+        operation();
+        cpu.values.push_back(CpuMilliseconds() - cpuStart);
+        wall.values.push_back(MillisecondsSince(start));
+    }
+};
+
+// Medians of wall and CPU time; a target, where given, is checked against the
+// CPU time.
+void TimedRow(const char* what, Timed& timed, double limit = 0) {
+    char target[64] = "";
+    const double cpu = timed.cpu.Median();
+    if (limit > 0)
+        std::snprintf(target, sizeof target, "target <= %g ms: %s", limit,
+                      cpu <= limit ? "met" : "MISSED");
+    std::printf("  %-48s %9.1f ms, CPU %9.1f ms %s\n", what, timed.wall.Median(), cpu, target);
+}
+
+// A fresh editor, as at start-up, painted once.
+void Restart(QApplication& application) {
+    theApp.ShutDown();
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    Paint();
+}
+
+void OpenAndPaint(const std::string& path) {
+    theApp.LoadFile(path);
+    Paint();
+}
+
+void PressAndPaint(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(theApp.editorWindow, key, modifiers);
+    Paint();
+}
+
+// What the event loop did while the program idled.
+struct IdleReport {
+    double styledAfter = -1; // ms until the whole text was styled; -1 for never
+    double longestWait = 0;  // ms: the longest a timer due every 1 ms waited
+};
+
+// Lets the event loop run, timers and idle work included, as while the person
+// at the desk reads. A timer due every millisecond sees how long a key press
+// would have waited meanwhile, and when the whole text was styled.
+IdleReport IdleFor(int milliseconds) {
+    IdleReport report;
+    QElapsedTimer clock;
+    clock.start();
+    double last = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        report.longestWait = std::max(report.longestWait, now - last);
+        last = now;
+        if (report.styledAfter < 0 &&
+            theApp.SendEditor(SCI_GETENDSTYLED) >= theApp.SendEditor(SCI_GETLENGTH))
+            report.styledAfter = now;
+    });
+    tick.start();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    return report;
+}
+
+// A page minified to a single line: each edit there makes the component style
+// and lay out the whole line again.
+void BenchOneLine(QApplication& application, const std::string& folder, int64_t mebibytes) {
+    const std::string path = folder + "/varne-bench-line-" + std::to_string(::getpid()) + ".html";
+    WriteHtml(path, mebibytes << 20, true);
+    RunCommand("cat '" + path + "' > /dev/null");
+    std::printf("%lld MiB of generated HTML on one line, %s\n", static_cast<long long>(mebibytes),
+                path.c_str());
+    const double keyLimit = mebibytes == 2 ? 100 : mebibytes == 10 ? 700 : 0;
+
+    Timed open;
+    for (int i = 0; i < 3; ++i) {
+        Restart(application);
+        open.Measure([&] { OpenAndPaint(path); });
+    }
+    TimedRow("one line: open and first paint, median of 3", open, mebibytes == 10 ? 3000 : 0);
+
+    constexpr int keys = 9;
+    Timed atEnd, atStart, end, home;
+    theApp.SendEditor(SCI_GOTOPOS,
+                      static_cast<unsigned long>(theApp.SendEditor(SCI_GETLENGTH) - 1));
+    Paint();
+    for (int i = 0; i < keys; ++i)
+        atEnd.Measure([] { PressAndPaint(Qt::Key_X); });
+    theApp.SendEditor(SCI_GOTOPOS, 0);
+    Paint();
+    for (int i = 0; i < keys; ++i)
+        atStart.Measure([] { PressAndPaint(Qt::Key_X); });
+    for (int i = 0; i < 3; ++i) {
+        end.Measure([] { PressAndPaint(Qt::Key_End); });
+        home.Measure([] { PressAndPaint(Qt::Key_Home); });
+    }
+    TimedRow("one line: keystroke at the end of the line, median", atEnd, keyLimit);
+    TimedRow("one line: keystroke at the start, median", atStart, keyLimit);
+    TimedRow("one line: End, median of 3", end);
+    TimedRow("one line: Home, median of 3", home);
+    theApp.ShutDown();
+    std::remove(path.c_str());
+}
+
+// Ctrl+End in a freshly opened document: at once, when everything before the
+// end must be styled first, and after some idle time.
+void BenchJumpToEnd(QApplication& application, const std::string& path) {
+    for (const int idle : {0, 5000}) {
+        Timed jump;
+        Samples styled, wait;
+        for (int i = 0; i < 3; ++i) {
+            Restart(application);
+            OpenAndPaint(path);
+            if (idle > 0) {
+                const IdleReport report = IdleFor(idle);
+                styled.values.push_back(report.styledAfter);
+                wait.values.push_back(report.longestWait);
+            }
+            jump.Measure([] { PressAndPaint(Qt::Key_End, Qt::ControlModifier); });
+        }
+        if (idle == 0) {
+            TimedRow("Ctrl+End right after the open, median of 3", jump);
+            continue;
+        }
+        Row("idle time until all is styled (-1: not in 5 s)", styled.Median(), "ms");
+        Row("longest wait of the event loop meanwhile, max", wait.Max(), "ms");
+        TimedRow("Ctrl+End 5 s after the open, median of 3", jump, checkTargets ? 300 : 0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (argc == 3 && std::string(argv[1]) == "--cold-open")
         return ColdOpen(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: varne-bench MEBIBYTES [FOLDER]\n");
+    const bool oneLine = argc > 1 && std::string(argv[1]) == "--one-line";
+    const int sizeArgument = oneLine ? 2 : 1;
+    if (argc <= sizeArgument) {
+        std::fprintf(stderr, "usage: varne-bench [--one-line] MEBIBYTES [FOLDER]\n");
         return 2;
     }
-    const int64_t mebibytes = std::atoll(argv[1]);
+    const int64_t mebibytes = std::atoll(argv[sizeArgument]);
     const double size = double(mebibytes);
     checkTargets = mebibytes >= 100;
-    const std::string folder = argc > 2 ? argv[2] : "/tmp";
+    const std::string folder = argc > sizeArgument + 1 ? argv[sizeArgument + 1] : "/tmp";
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     theApp.StartUp(application);
     QApplication::processEvents();
     Paint();
+    if (oneLine) {
+        BenchOneLine(application, folder, mebibytes);
+        return 0;
+    }
     const double startUp = MillisecondsSinceProcessStart();
 
     const std::string path = folder + "/varne-bench-" + std::to_string(::getpid()) + ".html";
@@ -317,10 +473,7 @@ int main(int argc, char* argv[]) {
     const double peak = double(PeakResidentKiB()) / 1024;
     Check("peak resident memory holding the document", peak, "MiB", 2.2 * size + 60);
 
-    const auto jump = Clock::now();
-    QTest::keyClick(theApp.editorWindow, Qt::Key_End, Qt::ControlModifier);
-    Paint();
-    Row("jump to the end (Ctrl+End: lexes all before it)", MillisecondsSince(jump), "ms");
+    BenchJumpToEnd(application, path);
 
     // The floor last, so that its own memory does not count in the peak above.
     theApp.ShutDown();

@@ -16,6 +16,44 @@ std::string Detail(const FileStatus& status) {
     return detail;
 }
 
+// Keeps the editor window out of a load or a save for the life of the object.
+class Transfer {
+  public:
+    explicit Transfer(EditorWindow* window) : window(window) {
+        if (window)
+            window->SetTransferring(true);
+    }
+    ~Transfer() {
+        if (window)
+            window->SetTransferring(false);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+  private:
+    EditorWindow* window;
+};
+
+enum class ReadResult { whole, failed, cancelled };
+
+// Appends the file to the text block by block until its end, a read error or
+// a cancel in the progress window.
+ReadResult ReadBlocks(FileReader& file, platform::Progress& progress) {
+    std::vector<char> block(blockSize);
+    Position loaded = 0;
+    for (;;) {
+        const Position count = file.Read(block.data(), blockSize);
+        if (count == 0)
+            return ReadResult::whole;
+        if (count < 0)
+            return ReadResult::failed;
+        theApp.SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
+        loaded += count;
+        if (!progress.Advance(loaded))
+            return ReadResult::cancelled;
+    }
+}
+
 } // namespace
 
 void EditorApp::ShowMessage(const std::string& text) {
@@ -79,8 +117,9 @@ void EditorApp::FollowFirstLineEnd() {
 }
 
 // The file is opened before anything changes, so a file that cannot be opened
-// leaves the current document as it was. A read that fails part-way leaves an
-// empty untitled document: partial text must never pass for the whole file.
+// leaves the current document as it was. A read that fails part-way, or that
+// the person cancels, leaves an empty untitled document: partial text must
+// never pass for the whole file.
 void EditorApp::LoadFile(const std::string& path) {
     FileReader file;
     const FileStatus opened = file.Open(path, DocumentLimit());
@@ -94,13 +133,15 @@ void EditorApp::LoadFile(const std::string& path) {
     filePath = path;
     UpdateTitle();
 
-    ReserveRoomFor(file.Size());
-    std::vector<char> block(blockSize);
-    int64_t count;
-    while ((count = file.Read(block.data(), blockSize)) > 0)
-        SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
-    const bool complete = count == 0;
-    if (complete) {
+    ReadResult result;
+    {
+        const Transfer transfer(editorWindow);
+        const auto progress = platform::CurrentDesktop().ShowProgress(
+            frameWindow, "Opening \"" + path + "\"", file.Size(), true);
+        ReserveRoomFor(file.Size());
+        result = ReadBlocks(file, *progress);
+    }
+    if (result == ReadResult::whole) {
         FollowFirstLineEnd();
         diskIdentity = file.Identity();
     } else {
@@ -112,8 +153,12 @@ void EditorApp::LoadFile(const std::string& path) {
         editorWindow->setFocus();
     SendEditor(EM_EMPTYUNDOBUFFER);
     SendEditor(SCI_SETSAVEPOINT);
+    // Moving the caret lays out its line. Styled first, that line need not be
+    // laid out a second time when the first paint colours it, which on a page
+    // minified to one line would double the cost of the open.
+    SendEditor(SCI_COLOURISE, 0, SendEditor(SCI_POSITIONFROMLINE, 1));
     SendEditor(SCI_GOTOPOS, 0);
-    if (!complete)
+    if (result == ReadResult::failed)
         ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
 }
 
@@ -127,11 +172,18 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
 bool EditorApp::SaveToFile() {
     const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](Position start, size_t count) {
-        GetTextRange(start, start + Position(count), buffer.data());
-        return buffer.data();
-    };
-    const FileStatus saved = SaveFile(filePath, length, blockSize, source);
+    FileStatus saved;
+    {
+        const Transfer transfer(editorWindow);
+        const auto progress = platform::CurrentDesktop().ShowProgress(
+            frameWindow, "Saving \"" + filePath + "\"", length, false);
+        const BlockSource source = [&](Position start, size_t count) {
+            GetTextRange(start, start + Position(count), buffer.data());
+            progress->Advance(start + Position(count));
+            return buffer.data();
+        };
+        saved = SaveFile(filePath, length, blockSize, source);
+    }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
         return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "editor/EditorMessages.h"
+#include "editor/IdleStyler.h"
 #include "platform/ClipboardWatch.h"
 
 class QMenu;
@@ -66,6 +67,12 @@ class EditorWindow : public QsciScintillaBase {
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
 
+    // While a file is read into the window or written from it, the window
+    // neither paints nor styles in idle time: the text that has arrived would
+    // be styled and laid out again once the rest is there, and either would
+    // stretch the transfer.
+    void SetTransferring(bool transferring);
+
   signals:
     // What CanPaste() answers may have changed with the clipboard.
     void PasteChanged();
@@ -84,6 +91,7 @@ class EditorWindow : public QsciScintillaBase {
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     Position Send(unsigned int message, Position wParam = 0, Position lParam = 0) const {
@@ -109,4 +117,6 @@ class EditorWindow : public QsciScintillaBase {
     platform::ClipboardWatch clipboard;
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
+    bool transferring = false;
+    IdleStyler* idleStyler;
 };

@@ -1,8 +1,11 @@
 // What the program asks of the desktop beyond its own windows: message boxes,
-// the open and save dialogs, and ending the event loop. Everything goes through
-// one replaceable Desktop, so that tests can answer in place of a person.
+// the open and save dialogs, progress of long work, and ending the event loop.
+// Everything goes through one replaceable Desktop, so that tests can answer in
+// place of a person.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +29,15 @@ struct FileDialogRequest {
     std::string initialPath;         // path bytes; empty for none
 };
 
+// Long work as the person at the desk follows it.
+class Progress {
+  public:
+    virtual ~Progress() = default;
+    // Reports that done of the total units are finished, and says whether to
+    // go on: false once the person has cancelled the work.
+    virtual bool Advance(int64_t done) = 0;
+};
+
 class Desktop {
   public:
     virtual ~Desktop() = default;
@@ -40,9 +52,16 @@ class Desktop {
                                  std::string& path) = 0;
     // Ends the event loop with this status once the current handler returns.
     virtual void PostQuitMessage(int status) = 0;
+    // Follows work on total units. Once the work has lasted half a second, a
+    // small window-modal window over owner shows the text (plain, as given)
+    // and a bar; shorter work shows nothing. Cancellable
+    // work can be cancelled there (Cancel or Escape); other work runs to its
+    // end. The window goes with the returned object.
+    virtual std::unique_ptr<Progress> ShowProgress(QWidget* owner, const std::string& text,
+                                                   int64_t total, bool cancellable) = 0;
 };
 
-// The Qt dialogs and QCoreApplication::exit.
+// The Qt dialogs, QProgressDialog and QCoreApplication::exit.
 class QtDesktop : public Desktop {
   public:
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
@@ -52,6 +71,8 @@ class QtDesktop : public Desktop {
     bool GetSaveFileName(QWidget* owner, const FileDialogRequest& request,
                          std::string& path) override;
     void PostQuitMessage(int status) override;
+    std::unique_ptr<Progress> ShowProgress(QWidget* owner, const std::string& text, int64_t total,
+                                           bool cancellable) override;
 };
 
 // The desktop in use; QtDesktop unless another was installed.

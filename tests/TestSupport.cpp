@@ -51,6 +51,36 @@ bool ScriptedDesktop::GetSaveFileName(QWidget*, const platform::FileDialogReques
     return Choose(true, request, path);
 }
 
+namespace {
+
+class ScriptedProgress : public platform::Progress {
+  public:
+    ScriptedProgress(ScriptedDesktop& desktop, ProgressRecord& record)
+        : desktop(desktop), record(record) {}
+    ~ScriptedProgress() override { record.closed = true; }
+
+    bool Advance(int64_t done) override {
+        record.steps.push_back(done);
+        if (desktop.duringProgress)
+            desktop.duringProgress();
+        const bool cancelled = record.cancellable && desktop.cancelAtStep > 0 &&
+                               int(record.steps.size()) >= desktop.cancelAtStep;
+        return !cancelled;
+    }
+
+  private:
+    ScriptedDesktop& desktop;
+    ProgressRecord& record;
+};
+
+} // namespace
+
+std::unique_ptr<platform::Progress> ScriptedDesktop::ShowProgress(QWidget*, const std::string& text,
+                                                                  int64_t total, bool cancellable) {
+    progress.push_back({text, total, cancellable, {}});
+    return std::make_unique<ScriptedProgress>(*this, progress.back());
+}
+
 TempDir::TempDir() {
     char name[] = "/tmp/varne-test-XXXXXX";
     path = ::mkdtemp(name);

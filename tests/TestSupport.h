@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -22,8 +23,17 @@ struct FileDialogRecord {
     platform::FileDialogRequest request;
 };
 
+struct ProgressRecord {
+    std::string text;
+    int64_t total;
+    bool cancellable;
+    std::vector<int64_t> steps; // each Advance, in order
+    bool closed = false;
+};
+
 // Answers message boxes and file dialogs from queues filled by the test and
-// records what was asked. An unexpected question fails the test.
+// records what was asked. An unexpected question fails the test. Progress is
+// recorded, and cancellable work is cancelled at a step the test chooses.
 class ScriptedDesktop : public platform::Desktop {
   public:
     std::deque<int> answers;           // for Yes/No/Cancel questions
@@ -31,6 +41,11 @@ class ScriptedDesktop : public platform::Desktop {
     std::vector<MessageRecord> messages;
     std::vector<FileDialogRecord> dialogs;
     std::vector<int> quits;
+    std::deque<ProgressRecord> progress;
+    int cancelAtStep = 0; // counted from 1 in each cancellable work; 0 never
+    // Runs at each step, as the event loop does while a real progress window
+    // is up.
+    std::function<void()> duringProgress;
 
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    platform::MessageBoxType type) override;
@@ -39,6 +54,8 @@ class ScriptedDesktop : public platform::Desktop {
     bool GetSaveFileName(QWidget* owner, const platform::FileDialogRequest& request,
                          std::string& path) override;
     void PostQuitMessage(int status) override { quits.push_back(status); }
+    std::unique_ptr<platform::Progress> ShowProgress(QWidget* owner, const std::string& text,
+                                                     int64_t total, bool cancellable) override;
 
   private:
     bool Choose(bool save, const platform::FileDialogRequest& request, std::string& path);
