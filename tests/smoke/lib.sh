@@ -75,6 +75,11 @@ caption() { xdotool getwindowname "$frame"; }
 # test helpers' folder in $HELPERS.
 sync_varne() { "$HELPERS/x-helper" ping "$frame"; }
 
+# Returns once Varne has also acted on those events: the second answer comes
+# only after the event loop has gone round once more, by which time the keys
+# the first one followed have reached the editor.
+settle() { sync_varne && sync_varne; }
+
 # Waits for the caption to read exactly the text.
 caption_is() { [ "$(caption)" = "$1" ]; }
 wait_caption() { poll "${2:-20}" caption_is "$1"; }

@@ -9,19 +9,12 @@ mkdir "$HOME"
 "$SESSION_MANAGER_STAND_IN" "$work/address" >"$work/session.log" 2>&1 &
 manager=$!
 trap 'kill $wm $manager 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 50); do
-    [ -s "$work/address" ] && break
-    sleep 0.1
-done
-[ -s "$work/address" ] || fail "no session manager"
+poll 20 test -s "$work/address" || fail "no session manager"
 export SESSION_MANAGER=$(cat "$work/address")
 
 # Waits for a line in the session manager's log.
 wait_session() {
-    for _ in $(seq 100); do
-        grep -qx "$1" "$work/session.log" && return 0
-        sleep 0.1
-    done
+    poll 20 grep -qx "$1" "$work/session.log" && return 0
     cat "$work/session.log" >&2
     fail "the session manager never saw '$1'"
 }
@@ -29,6 +22,7 @@ wait_session() {
 start_varne
 wait_session registered
 type_text "<p>unsaved</p>"
+settle || fail "Varne did not answer a ping"
 
 kill -USR1 "$manager"
 wait_window '^Varne$' >/dev/null || fail "no question at logout"

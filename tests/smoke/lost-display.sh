@@ -21,6 +21,7 @@ mkdir "$HOME"
 
 start_varne
 type_text "<p>typed before the end</p>"
+settle || fail "Varne did not answer a ping"
 kill -KILL "$xvfb"
 wait "$xvfb" 2>/dev/null
 expect_exit 1

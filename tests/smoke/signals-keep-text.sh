@@ -23,12 +23,9 @@ keys ctrl+o
 wait_window '^Open File$' >/dev/null || fail "no Open File dialog"
 type_text "$work/page.html"
 keys Return
-for _ in $(seq 50); do
-    [ "$(caption)" = "Varne - $work/page.html" ] && break
-    sleep 0.1
-done
-[ "$(caption)" = "Varne - $work/page.html" ] || fail "not opened: caption '$(caption)'"
+wait_caption "Varne - $work/page.html" || fail "not opened: caption '$(caption)'"
 type_text "edit "
+settle || fail "Varne did not answer a ping"
 kill -HUP "$app"
 expect_exit 129
 [ "$(cat "$work/page.html")" = "saved" ] || fail "the file was written: '$(cat "$work/page.html")'"
