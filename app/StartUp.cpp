@@ -33,11 +33,6 @@ void EditorApp::CreateEditorWindow() {
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
     ConfigureEditor();
-    // The program reads no per-change notifications; left on, each insertion
-    // would reach QScintilla's accessibility code, whose cost grows with the
-    // document. A screen reader needs them, so they stay on for it.
-    if (!editorWindow->FullAccessibility())
-        SendEditor(SCI_SETMODEVENTMASK, 0);
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
     editorWindow->setFocus();

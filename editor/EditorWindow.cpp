@@ -1,35 +1,48 @@
 #include "editor/EditorWindow.h"
 
+#include "editor/EditorAccessible.h"
 #include "editor/EditorMessages.h"
+#include "platform/Platform.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
 
-namespace {
-
-// QScintilla's accessible interface counts characters from the start of the
-// document on every insertion and caret move, which costs time in proportion
-// to the document's size on each keystroke. Without a screen reader nobody
-// needs those answers, so the editor then presents itself as a plain widget.
-QAccessibleInterface* PlainEditorAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("EditorWindow")) {
-        auto* editor = static_cast<EditorWindow*>(object);
-        if (!editor->FullAccessibility())
-            return new QAccessibleWidget(editor, QAccessible::EditableText);
-    }
-    return nullptr;
+EditorWindow::EditorWindow(QWidget* parent)
+    : QsciScintillaBase(parent), accessibility(std::make_unique<AccessibilityNotifier>(*this)) {
+    setAccessibleName(QStringLiteral("Editor"));
+    ApplyModificationEventMask();
+    accessibility->Start();
 }
 
-} // namespace
+EditorWindow::~EditorWindow() = default;
 
-EditorWindow::EditorWindow(QWidget* parent)
-    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()) {
-    // Installed after QScintilla's own factory, which the base constructor
-    // installs, so that this one is asked first.
-    QAccessible::installFactory(PlainEditorAccessible);
+int EditorWindow::ModificationEventMask() const {
+    int mask = 0;
+    // A screen reader hears of every insertion and deletion. It is told from
+    // the notifications sent before each change: QScintilla answers those sent
+    // after it by counting the characters from the start of the document.
+    if (accessibility && accessibility->FollowsChanges())
+        mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
+    return mask;
+}
+
+void EditorWindow::ApplyModificationEventMask() {
+    SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(ModificationEventMask()));
+}
+
+EditorWindow::BulkChange::BulkChange(EditorWindow* editor) : editor(editor) {
+    if (editor)
+        editor->Accessibility().BeginBulkChange();
+}
+
+EditorWindow::BulkChange::~BulkChange() {
+    if (editor)
+        editor->Accessibility().EndBulkChange();
+}
+
+void EditorWindow::SetDocumentName(const std::string& path) {
+    setAccessibleDescription(platform::BytesToDisplay(path));
 }
 
 bool EditorWindow::CanPaste() const {

@@ -1,0 +1,126 @@
+// How screen readers read and follow the editor.
+//
+// Assistive technology sees the text as UTF-16 offsets. They come from the
+// component's line character index, never from counting from the start of the
+// document, so every answer and every event costs time in proportion to the
+// lines it touches, whatever the size of the document:
+// - EditorAccessible answers Qt's text and editable-text queries;
+// - AccessibilityNotifier follows the desktop: from the moment Qt's
+//   accessibility becomes active, at start-up or later, it keeps the index and
+//   reports every insertion, removal, caret move and selection change.
+//
+// The text reads as the component counts and shows it: each byte that is not
+// part of a UTF-8 character reads as U+FFFD; a NUL reads as U+2400 (SYMBOL FOR
+// NULL), because D-Bus strings cannot carry a NUL and the offsets after it
+// would break.
+#pragma once
+
+#include <QAccessibleWidget>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+class EditorWindow;
+
+class EditorAccessible : public QAccessibleWidget,
+                         public QAccessibleTextInterface,
+                         public QAccessibleEditableTextInterface {
+  public:
+    explicit EditorAccessible(EditorWindow* editor);
+
+    void* interface_cast(QAccessible::InterfaceType type) override;
+    QAccessible::State state() const override;
+    using QAccessibleWidget::text;
+
+    // Text.
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
+    int selectionCount() const override;
+    void addSelection(int startOffset, int endOffset) override;
+    void removeSelection(int selectionIndex) override;
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override;
+    int cursorPosition() const override;
+    void setCursorPosition(int position) override;
+    QString text(int startOffset, int endOffset) const override;
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                             int* startOffset, int* endOffset) const override;
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                            int* startOffset, int* endOffset) const override;
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                         int* endOffset) const override;
+    int characterCount() const override;
+    QRect characterRect(int offset) const override;
+    int offsetAtPoint(const QPoint& point) const override;
+    void scrollToSubstring(int startIndex, int endIndex) override;
+    QString attributes(int offset, int* startOffset, int* endOffset) const override;
+
+    // Editing goes through the component, so undo works as for typing.
+    void deleteText(int startOffset, int endOffset) override;
+    void insertText(int offset, const QString& text) override;
+    void replaceText(int startOffset, int endOffset, const QString& text) override;
+
+  private:
+    EditorWindow* Editor() const;
+    QString Item(int which, int offset, QAccessible::TextBoundaryType boundaryType,
+                 int* startOffset, int* endOffset) const;
+    void Replace(int startOffset, int endOffset, const QString& text);
+};
+
+// One per editor, for its whole life. It costs nothing while no assistive
+// technology listens: the component then sends no change notifications and
+// keeps no character index.
+class AccessibilityNotifier : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit AccessibilityNotifier(EditorWindow& editor);
+    ~AccessibilityNotifier() override;
+
+    // Starts following Qt's accessibility; called once the editor is complete.
+    void Start();
+    // True while assistive technology listens.
+    bool Listening() const { return listening; }
+    // True while the component must report each change before it happens.
+    bool FollowsChanges() const { return listening && bulkDepth == 0; }
+
+    // Many changes that screen readers hear of as one text update, such as
+    // loading a file: no notification per block, one update when the outermost
+    // bulk change ends.
+    void BeginBulkChange();
+    void EndBulkChange();
+
+    // Reports a change still waiting for its event; queries call it first, so
+    // that a client never reads text it has not been told about.
+    void FlushChange();
+    // The component's UTF-16 line index, allocated on first use.
+    void EnsureIndex();
+    // Makes sure the caret and the selection are reported soon.
+    void SelectionChanged();
+
+    // For tests: starts or stops following as Qt's activation would.
+    void SetListening(bool on);
+
+  private:
+    struct Change; // a change reported before it happens, waiting for its event
+
+    void OnModified(int position, int type, int length);
+    void OnUpdateUi(int updated);
+    void Sync();
+    void ReplaceForeignInterface();
+
+    EditorWindow& editor;
+    bool listening = false;
+    bool indexAllocated = false;
+    int bulkDepth = 0;
+    QString bulkOldText;
+    std::unique_ptr<Change> pending;
+    int lastCaret = -1;
+    int lastSelectionStart = -1;
+    int lastSelectionEnd = -1;
+    QTimer syncTimer;
+};
+
+// Bytes that the interface and the notifiers have copied out of the
+// component since the program started. Tests read it to show that what a
+// query or an event costs does not grow with the size of the document.
+long long AccessibilityBytesRead();
