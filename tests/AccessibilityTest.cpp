@@ -1,18 +1,21 @@
 // The editor as a screen reader sees it, through Qt's accessibility API with
 // the real widget: the text and its UTF-16 offsets for every kind of byte,
 // text items, the events that follow typing, deleting, pasting, undo and
-// loads, editing through the interface, and a screen reader that arrives
-// late.
+// loads, editing through the interface, a screen reader that arrives late,
+// and the menus' names.
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QTest>
 #include <memory>
 
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
+#include "platform/FrameWindow.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -604,6 +607,43 @@ TEST_F(ScreenReaderArrivalTest, AReaderActiveBeforeStartUpHearsEachCaretMoveOnce
         carets.push_back(event.position);
     EXPECT_EQ(carets, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(reader.Events(textChanges).size(), 3u);
+}
+
+// Menu items are read by their names; the shortcut is their key binding.
+using MenuAccessibilityTest = EditorTest;
+
+TEST_F(MenuAccessibilityTest, ItemsAreNamedWithoutTheShortcutWhichIsTheirKeyBinding) {
+    // What the menus show is checked with the menu table (StartUpTest).
+    const struct {
+        unsigned short id;
+        const char* name;
+        const char* keyBinding;
+    } items[] = {
+        {IDM_NEW, "New", "Ctrl+N"},    {IDM_OPEN, "Open...", "Ctrl+O"},
+        {IDM_SAVE, "Save", "Ctrl+S"},  {IDM_SAVEAS, "Save As...", ""},
+        {IDM_EXIT, "Exit", ""},        {IDM_UNDO, "Undo", "Ctrl+Z"},
+        {IDM_REDO, "Redo", "Ctrl+Y"},  {IDM_CUT, "Cut", "Ctrl+X"},
+        {IDM_COPY, "Copy", "Ctrl+C"},  {IDM_PASTE, "Paste", "Ctrl+V"},
+        {IDM_DELETE, "Delete", "Del"}, {IDM_SELECTALL, "Select All", "Ctrl+A"},
+    };
+    for (const auto& item : items) {
+        QAction* action = theApp.frameWindow->MenuAction(item.id);
+        ASSERT_NE(action, nullptr);
+        auto* menu = qobject_cast<QMenu*>(action->associatedObjects().value(0));
+        ASSERT_NE(menu, nullptr);
+        QAccessibleInterface* menuInterface = QAccessible::queryAccessibleInterface(menu);
+        QAccessibleInterface* itemInterface = nullptr;
+        for (int i = 0; i < menuInterface->childCount(); ++i) {
+            QAccessibleInterface* child = menuInterface->child(i);
+            if (child->object() == action)
+                itemInterface = child;
+        }
+        ASSERT_NE(itemInterface, nullptr) << item.name;
+        EXPECT_EQ(itemInterface->text(QAccessible::Name), item.name);
+        if (*item.keyBinding) {
+            EXPECT_EQ(itemInterface->text(QAccessible::Accelerator), item.keyBinding);
+        }
+    }
 }
 
 } // namespace

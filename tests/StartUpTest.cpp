@@ -64,10 +64,18 @@ TEST_F(StartUpTest, MenuBarHasTheFixedItemsAllEnabled) {
     EXPECT_EQ(bar[0]->text(), "&File");
     EXPECT_EQ(bar[1]->text(), "&Edit");
 
-    auto labels = [](QMenu* menu) {
+    // What the menu draws: the text, and after a tab the shortcut, in its own
+    // column, whether the label held it or the action does.
+    auto shown = [](QAction* action) {
+        QString text = action->text();
+        if (!text.contains(u'\t') && !action->shortcut().isEmpty())
+            text += u'\t' + action->shortcut().toString(QKeySequence::NativeText);
+        return text;
+    };
+    auto labels = [&](QMenu* menu) {
         QStringList texts;
         for (QAction* action : menu->actions()) {
-            texts << (action->isSeparator() ? QString("-") : action->text());
+            texts << (action->isSeparator() ? QString("-") : shown(action));
             EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
         }
         return texts;
