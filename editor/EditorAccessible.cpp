@@ -4,6 +4,8 @@
 #include <QTextBoundaryFinder>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +15,6 @@
 namespace {
 
 using Sci = QsciScintillaBase;
-constexpr unsigned long utf16Index = Sci::SC_LINECHARACTERINDEX_UTF16;
 
 // An event carries at most this many UTF-16 units of inserted or removed
 // text, so that loading or clearing 100 MiB does not push 100 MiB through
@@ -24,6 +25,8 @@ constexpr int eventTextLimit = 65536;
 constexpr long largeChange = 65536;
 // Bytes copied out of the component at a time.
 constexpr long blockBytes = 65536;
+// The size the index's pieces are cut to.
+constexpr long pieceBytes = 4096;
 // How far a word or sentence is looked for, in lines on each side.
 constexpr long itemLinesAround = 64;
 
@@ -34,19 +37,19 @@ bool IsTrailByte(unsigned char byte) {
     return byte >= 0x80 && byte < 0xC0;
 }
 
-// One character as the component's line character index counts it.
+// One character as the component shows it and moves the caret over it.
 struct Character {
     int bytes;     // in the document
-    int units;     // UTF-16 units the index counts for it
+    int units;     // UTF-16 units
     char32_t code; // what a screen reader reads
 };
 
-// The character starting at s, with n bytes readable there, classified as
-// Scintilla's UTF8Classify does for the line character index: a byte that
-// does not start a valid sequence is one unit on its own; the non-characters
-// U+FFFE, U+FFFF and U+FDD0..U+FDEF take their three bytes as one unit and
-// the planes' *FFFE and *FFFF their four bytes as two. Those read as U+FFFD,
-// one per unit, and a NUL reads as U+2400.
+// The character starting at s, with n bytes readable there. A valid UTF-8
+// sequence is one character, as Scintilla's UTF8Classify has it: not
+// overlong, no surrogate, nothing past U+10FFFF and no non-character
+// (U+FFFE, U+FFFF, U+FDD0..U+FDEF and the last two of each plane). Any other
+// byte is a character of its own, drawn as a blob of its hex value, and
+// reads as U+FFFD. A NUL reads as U+2400.
 Character Classify(const unsigned char* s, size_t n) {
     const unsigned char lead = s[0];
     if (lead < 0x80)
@@ -65,25 +68,20 @@ Character Classify(const unsigned char* s, size_t n) {
             return invalid; // overlong, or a surrogate
         const char32_t code = ((lead & 0x0F) << 12) | ((s[1] & 0x3F) << 6) | (s[2] & 0x3F);
         if (code == 0xFFFE || code == 0xFFFF || (code >= 0xFDD0 && code <= 0xFDEF))
-            return {3, 1, replacementCharacter};
+            return invalid;
         return {3, 1, code};
     }
     if (!trail(2) || !trail(3))
         return invalid;
     const char32_t code =
         ((lead & 0x07) << 18) | ((s[1] & 0x3F) << 12) | ((s[2] & 0x3F) << 6) | (s[3] & 0x3F);
-    if ((code & 0xFFFE) == 0xFFFE)
-        return {4, 2, replacementCharacter};
-    if ((lead == 0xF4 && s[1] > 0x8F) || (lead == 0xF0 && (s[1] & 0xF0) == 0x80))
-        return invalid; // beyond U+10FFFF, or overlong
+    if ((code & 0xFFFE) == 0xFFFE || code > 0x10FFFF || code < 0x10000)
+        return invalid; // a non-character, past U+10FFFF, or overlong
     return {4, 2, code};
 }
 
 void Append(QString& text, const Character& character) {
-    if (character.units == 2 && character.code == replacementCharacter) {
-        text.append(QChar(replacementCharacter));
-        text.append(QChar(replacementCharacter));
-    } else if (character.code > 0xFFFF) {
+    if (character.code > 0xFFFF) {
         text.append(QChar(QChar::highSurrogate(character.code)));
         text.append(QChar(QChar::lowSurrogate(character.code)));
     } else {
@@ -150,26 +148,219 @@ class CharacterReader {
     long blockStart = 0;
 };
 
-// The document as UTF-16 offsets. Offsets of line starts come from the
-// component's index; within a line the characters are counted.
+} // namespace
+
+// Sums of the leading values of a sequence, changed and searched in O(log n)
+// (a Fenwick tree).
+class RunningSums {
+  public:
+    void Assign(const std::vector<long>& values) {
+        tree.assign(values.size() + 1, 0);
+        total = 0;
+        for (size_t i = 1; i < tree.size(); ++i) {
+            tree[i] += values[i - 1];
+            total += values[i - 1];
+            const size_t parent = i + (i & (~i + 1));
+            if (parent < tree.size())
+                tree[parent] += tree[i];
+        }
+    }
+    void Add(size_t index, long delta) {
+        total += delta;
+        for (size_t i = index + 1; i < tree.size(); i += i & (~i + 1))
+            tree[i] += delta;
+    }
+    long Total() const { return total; }
+    // The sum of the values before index.
+    long Before(size_t index) const {
+        long sum = 0;
+        for (size_t i = index; i > 0; i -= i & (~i + 1))
+            sum += tree[i];
+        return sum;
+    }
+    // The index of the value whose span holds at, the values being positive:
+    // how many leading values sum to at most at, but no more than the last.
+    size_t Holding(long at) const {
+        const size_t count = tree.size() - 1;
+        size_t index = 0;
+        size_t step = 1;
+        while (step * 2 <= count)
+            step *= 2;
+        for (; step > 0; step /= 2) {
+            if (index + step <= count && tree[index + step] <= at) {
+                index += step;
+                at -= tree[index];
+            }
+        }
+        return std::min(index, count - 1);
+    }
+
+  private:
+    std::vector<long> tree; // tree[0] unused
+    long total = 0;
+};
+
+// Where each UTF-16 offset lies: the document in pieces of about pieceBytes,
+// cut at character boundaries, each knowing its bytes and its units, with
+// running sums of both. Built in one pass over the text, mostly eight ASCII
+// bytes at a time, and mended after each change by cutting its neighbourhood
+// again.
+class OffsetIndex {
+  public:
+    struct Place {
+        size_t piece;
+        long position; // where the piece starts
+        int offset;    // its first unit
+        long bytes;    // its length
+    };
+
+    long Bytes() const { return bytes.Total(); }
+    int Units() const { return int(units.Total()); }
+    void Clear() {
+        pieces.clear();
+        Sum();
+    }
+
+    void Build(const Sci& editor) {
+        pieces.clear();
+        Cut(editor, 0, editor.SendScintilla(Sci::SCI_GETLENGTH), pieces);
+        Sum();
+    }
+
+    // After the bytes [position, position + removed) were replaced by
+    // inserted bytes. The pieces around the change, at least three bytes on
+    // either side (bytes that are not UTF-8 can join a neighbour or part from
+    // it), are cut again from the document.
+    void Update(const Sci& editor, long position, long removed, long inserted) {
+        if (pieces.empty()) {
+            Build(editor);
+            return;
+        }
+        const long oldLength = Bytes();
+        const size_t first = bytes.Holding(std::max(0L, position - 3));
+        const size_t last = bytes.Holding(std::min(oldLength - 1, position + removed + 2));
+        const long start = bytes.Before(first);
+        const long end = bytes.Before(last) + pieces[last].bytes - removed + inserted;
+        std::vector<Size> replacement;
+        if (Cut(editor, start, end, replacement) != end) {
+            Build(editor); // a character reached past the neighbourhood
+            return;
+        }
+        if (replacement.size() == last - first + 1) {
+            for (size_t i = 0; i < replacement.size(); ++i) {
+                bytes.Add(first + i, replacement[i].bytes - pieces[first + i].bytes);
+                units.Add(first + i, replacement[i].units - pieces[first + i].units);
+                pieces[first + i] = replacement[i];
+            }
+            return;
+        }
+        pieces.erase(pieces.begin() + long(first), pieces.begin() + long(last) + 1);
+        pieces.insert(pieces.begin() + long(first), replacement.begin(), replacement.end());
+        Sum();
+    }
+
+    // The piece holding a position or an offset; the last one for the end.
+    Place AtPosition(long position) const {
+        return pieces.empty() ? Place{0, 0, 0, 0} : PlaceOf(bytes.Holding(position));
+    }
+    Place AtOffset(int offset) const {
+        return pieces.empty() ? Place{0, 0, 0, 0} : PlaceOf(units.Holding(offset));
+    }
+
+  private:
+    struct Size {
+        long bytes;
+        long units;
+    };
+
+    Place PlaceOf(size_t piece) const {
+        return {piece, bytes.Before(piece), int(units.Before(piece)), pieces[piece].bytes};
+    }
+
+    void Sum() {
+        std::vector<long> byteSizes, unitSizes;
+        byteSizes.reserve(pieces.size());
+        unitSizes.reserve(pieces.size());
+        for (const Size& piece : pieces) {
+            byteSizes.push_back(piece.bytes);
+            unitSizes.push_back(piece.units);
+        }
+        bytes.Assign(byteSizes);
+        units.Assign(unitSizes);
+    }
+
+    // Cuts the characters that start in [start, end), start being a character
+    // boundary, into pieces; returns where the last one ends.
+    static long Cut(const Sci& editor, long start, long end, std::vector<Size>& out) {
+        const long length = editor.SendScintilla(Sci::SCI_GETLENGTH);
+        std::string block;
+        Size piece{0, 0};
+        long position = start;
+        while (position < end) {
+            const long blockEnd = std::min(length, position + blockBytes);
+            const long size = blockEnd - position;
+            if (size <= 0)
+                break;                      // asked for more than the document holds
+            block.resize(size_t(size) + 1); // the component adds a NUL
+            editor.SendScintilla(Sci::SCI_GETTEXTRANGE, position, blockEnd, block.data());
+            bytesRead += size;
+            const auto* data = reinterpret_cast<const unsigned char*>(block.data());
+            // Characters are classified with the bytes after them, which must
+            // be in the block unless the document ends there.
+            const long usable = std::min(blockEnd == length ? size : size - 3, end - position);
+            long i = 0;
+            while (i < usable) {
+                uint64_t eight;
+                if (i + 8 <= usable && (std::memcpy(&eight, data + i, 8), !(eight & asciiMask))) {
+                    piece.bytes += 8;
+                    piece.units += 8;
+                    i += 8;
+                } else {
+                    const Character character = Classify(data + i, size_t(size - i));
+                    piece.bytes += character.bytes;
+                    piece.units += character.units;
+                    i += character.bytes;
+                }
+                if (piece.bytes >= pieceBytes) {
+                    out.push_back(piece);
+                    piece = {0, 0};
+                }
+            }
+            position += i;
+        }
+        if (piece.bytes > 0)
+            out.push_back(piece);
+        return position;
+    }
+
+    static constexpr uint64_t asciiMask = 0x8080808080808080ULL;
+    std::vector<Size> pieces;
+    RunningSums bytes;
+    RunningSums units;
+};
+
+namespace {
+
+// The document as UTF-16 offsets, found through the index and counted within
+// a piece or a line.
 class DocumentText {
   public:
-    explicit DocumentText(const Sci& editor) : editor(editor) {}
+    DocumentText(const Sci& editor, const OffsetIndex& index) : editor(editor), index(index) {}
 
     long Length() const { return editor.SendScintilla(Sci::SCI_GETLENGTH); }
     long Lines() const { return editor.SendScintilla(Sci::SCI_GETLINECOUNT); }
-    int Count() const { return OffsetOfLine(Lines()); }
-    int OffsetOfLine(long line) const {
-        return int(editor.SendScintilla(Sci::SCI_INDEXPOSITIONFROMLINE,
-                                        static_cast<unsigned long>(line), long(utf16Index)));
-    }
-    long LineOfOffset(int offset) const {
-        return editor.SendScintilla(Sci::SCI_LINEFROMINDEXPOSITION,
-                                    static_cast<unsigned long>(offset), long(utf16Index));
-    }
+    int Count() const { return index.Units(); }
     long LineStart(long line) const {
+        if (line >= Lines())
+            return Length();
         return editor.SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
     }
+    long LineOf(long position) const {
+        return editor.SendScintilla(Sci::SCI_LINEFROMPOSITION,
+                                    static_cast<unsigned long>(position));
+    }
+    int OffsetOfLine(long line) const { return OffsetOf(LineStart(line)); }
+    long LineOfOffset(int offset) const { return LineOf(PositionOf(offset)); }
     unsigned char ByteAt(long position) const {
         return static_cast<unsigned char>(
             editor.SendScintilla(Sci::SCI_GETCHARAT, static_cast<unsigned long>(position)));
@@ -178,10 +369,11 @@ class DocumentText {
     // A position inside a character counts as the character's start.
     int OffsetOf(long position) const {
         position = std::clamp(position, 0L, Length());
-        const long line =
-            editor.SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
-        int offset = OffsetOfLine(line);
-        CharacterReader reader(editor, LineStart(line), position);
+        const OffsetIndex::Place place = index.AtPosition(position);
+        if (place.position == position)
+            return place.offset;
+        int offset = place.offset;
+        CharacterReader reader(editor, place.position, position);
         while (!reader.AtEnd()) {
             const Character character = reader.Peek();
             if (reader.Position() + character.bytes > position)
@@ -196,9 +388,9 @@ class DocumentText {
     // start; exact, when given, receives the offset of the position returned.
     long PositionOf(int offset, int* exact = nullptr) const {
         offset = std::clamp(offset, 0, Count());
-        const long line = LineOfOffset(offset);
-        int at = OffsetOfLine(line);
-        CharacterReader reader(editor, LineStart(line), LineStart(line + 1));
+        const OffsetIndex::Place place = index.AtOffset(offset);
+        int at = place.offset;
+        CharacterReader reader(editor, place.position, place.position + place.bytes);
         while (at < offset && !reader.AtEnd()) {
             const Character character = reader.Peek();
             if (at + character.units > offset)
@@ -222,7 +414,7 @@ class DocumentText {
         const long position = PositionOf(start, &at);
         const int first = at;
         QString text;
-        CharacterReader reader(editor, position, LineStart(LineOfOffset(end) + 1));
+        CharacterReader reader(editor, position, PositionOf(end) + 1);
         while (at < end && !reader.AtEnd()) {
             const Character character = reader.Peek();
             Append(text, character);
@@ -270,6 +462,7 @@ class DocumentText {
 
   private:
     const Sci& editor;
+    const OffsetIndex& index;
 };
 
 // The component's selections that hold text, as byte ranges, with their
@@ -351,15 +544,6 @@ QTextBoundaryFinder::BoundaryType FinderType(QAccessible::TextBoundaryType type)
     }
 }
 
-// Editing between the CR and the LF of a line end would split it, which this
-// component's character index does not follow; such a position moves to
-// before the CR.
-long OutsideLineEnd(const DocumentText& document, long position) {
-    if (position > 0 && document.ByteAt(position - 1) == '\r' && document.ByteAt(position) == '\n')
-        return position - 1;
-    return position;
-}
-
 void Report(QObject* editor, int offset, const QString& removed, const QString& inserted) {
     const QString gone = Limited(removed);
     const QString added = Limited(inserted);
@@ -417,11 +601,9 @@ EditorWindow* EditorAccessible::Editor() const {
 namespace {
 
 // The document as a query must see it: every change already reported, and
-// the character index there.
+// the index up to date.
 DocumentText QueryText(EditorWindow* editor) {
-    editor->Accessibility().FlushChange();
-    editor->Accessibility().EnsureIndex();
-    return DocumentText(*editor);
+    return DocumentText(*editor, editor->Accessibility().CurrentIndex());
 }
 
 } // namespace
@@ -680,8 +862,8 @@ void EditorAccessible::Replace(int startOffset, int endOffset, const QString& te
     if (editor->SendScintilla(Sci::SCI_GETREADONLY))
         return;
     const DocumentText document = QueryText(editor);
-    const long start = OutsideLineEnd(document, document.PositionOf(startOffset));
-    const long end = std::max(start, OutsideLineEnd(document, document.PositionOf(endOffset)));
+    const long start = document.PositionOf(startOffset);
+    const long end = std::max(start, document.PositionOf(endOffset));
     const QByteArray bytes = text.toUtf8();
     editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
     editor->SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
@@ -697,7 +879,9 @@ void EditorAccessible::Replace(int startOffset, int endOffset, const QString& te
 // not UTF-8 can join with or part from their neighbours: the event then says
 // exactly which characters went and came.
 struct AccessibilityNotifier::Change {
-    bool insertion = false;
+    long position = 0; // the change itself
+    long removed = 0;
+    long inserted = 0;
     bool large = false;      // reported from its own text, without neighbours
     int offset = 0;          // of start
     long start = 0;          // bytes, before and after the change
@@ -707,7 +891,8 @@ struct AccessibilityNotifier::Change {
     int unchangedAfter = 0;  // units at its end that the change cannot touch
 };
 
-AccessibilityNotifier::AccessibilityNotifier(EditorWindow& editor) : editor(editor) {
+AccessibilityNotifier::AccessibilityNotifier(EditorWindow& editor)
+    : editor(editor), index(std::make_unique<OffsetIndex>()) {
     QAccessible::installFactory(EditorAccessibleFactory);
     QAccessible::installActivationObserver(&activationFollower);
     Notifiers().push_back(this);
@@ -724,8 +909,6 @@ AccessibilityNotifier::AccessibilityNotifier(EditorWindow& editor) : editor(edit
 AccessibilityNotifier::~AccessibilityNotifier() {
     auto& notifiers = Notifiers();
     notifiers.erase(std::remove(notifiers.begin(), notifiers.end(), this), notifiers.end());
-    if (indexAllocated)
-        editor.SendScintilla(Sci::SCI_RELEASELINECHARACTERINDEX, utf16Index);
 }
 
 void AccessibilityNotifier::Start() {
@@ -737,26 +920,28 @@ void AccessibilityNotifier::SetListening(bool on) {
         return;
     listening = on;
     pending.reset();
+    indexCurrent = false;
+    index->Clear();
     if (on) {
-        EnsureIndex();
         ReplaceForeignInterface();
-        const DocumentText document(editor);
+        const DocumentText document(editor, CurrentIndex());
         lastCaret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
         lastSelectionStart = lastSelectionEnd = -1;
     } else {
         syncTimer.stop();
-        if (indexAllocated)
-            editor.SendScintilla(Sci::SCI_RELEASELINECHARACTERINDEX, utf16Index);
-        indexAllocated = false;
     }
     editor.ApplyModificationEventMask();
 }
 
-void AccessibilityNotifier::EnsureIndex() {
-    if (indexAllocated)
-        return;
-    editor.SendScintilla(Sci::SCI_ALLOCATELINECHARACTERINDEX, utf16Index);
-    indexAllocated = true;
+const OffsetIndex& AccessibilityNotifier::CurrentIndex() {
+    FlushChange();
+    // A length that does not match would mean a change that was never
+    // announced; counting again is the safe answer.
+    if (!indexCurrent || index->Bytes() != editor.SendScintilla(Sci::SCI_GETLENGTH)) {
+        index->Build(editor);
+        indexCurrent = FollowsChanges();
+    }
+    return *index;
 }
 
 // Qt may have made and kept an interface for the editor before ours was
@@ -774,24 +959,25 @@ void AccessibilityNotifier::OnModified(int position, int type, int length) {
     const bool insertion = (type & Sci::SC_MOD_BEFOREINSERT) != 0;
     if (!(insertion || (type & Sci::SC_MOD_BEFOREDELETE)) || !FollowsChanges())
         return;
-    FlushChange();
-    const DocumentText document(editor);
+    const DocumentText document(editor, CurrentIndex());
     auto change = std::make_unique<Change>();
-    change->insertion = insertion;
+    change->position = position;
+    change->removed = insertion ? 0 : length;
+    change->inserted = insertion ? length : 0;
     if (length > largeChange) {
         change->large = true;
         change->start = position;
-        change->endAfter = position + (insertion ? length : 0);
+        change->endAfter = position + change->inserted;
         change->offset = document.OffsetOf(position);
         if (!insertion)
             change->before = document.Decode(position, position + length, eventTextLimit);
     } else {
-        const long changeEnd = position + (insertion ? 0 : length);
+        const long changeEnd = position + change->removed;
         const long start = document.BoundaryAtOrBefore(position - 3);
         const long end = document.BoundaryAtOrAfter(changeEnd + 3);
         change->start = start;
         change->offset = document.OffsetOf(start);
-        change->endAfter = end + (insertion ? length : -length);
+        change->endAfter = end - change->removed + change->inserted;
         CharacterReader reader(editor, start, end);
         while (reader.Position() < end && !reader.AtEnd()) {
             const Character character = reader.Peek();
@@ -811,9 +997,11 @@ void AccessibilityNotifier::FlushChange() {
     if (!pending)
         return;
     const std::unique_ptr<Change> change = std::move(pending);
-    const DocumentText document(editor);
+    if (indexCurrent)
+        index->Update(editor, change->position, change->removed, change->inserted);
+    const DocumentText document(editor, *index);
     if (change->large) {
-        if (change->insertion)
+        if (change->inserted > 0)
             Report(&editor, change->offset, QString(),
                    document.Decode(change->start, change->endAfter, eventTextLimit));
         else
@@ -856,8 +1044,7 @@ void AccessibilityNotifier::OnUpdateUi(int) {
 void AccessibilityNotifier::Sync() {
     if (!listening || bulkDepth > 0)
         return;
-    FlushChange();
-    const DocumentText document(editor);
+    const DocumentText document(editor, CurrentIndex());
     const int caret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
     if (caret != lastCaret) {
         lastCaret = caret;
@@ -880,13 +1067,18 @@ void AccessibilityNotifier::Sync() {
     QAccessible::updateAccessibility(&event);
 }
 
+// The index is not kept up to date block by block: counting the whole text
+// once at the end costs far less.
 void AccessibilityNotifier::BeginBulkChange() {
     if (bulkDepth++ > 0)
         return;
-    FlushChange();
-    if (!listening)
+    if (!listening) {
+        FlushChange();
         return;
-    bulkOldText = DocumentText(editor).Text(0, eventTextLimit);
+    }
+    bulkOldText = DocumentText(editor, CurrentIndex()).Text(0, eventTextLimit);
+    indexCurrent = false;
+    index->Clear();
     editor.ApplyModificationEventMask();
 }
 
@@ -896,7 +1088,7 @@ void AccessibilityNotifier::EndBulkChange() {
     if (!listening)
         return;
     editor.ApplyModificationEventMask();
-    Report(&editor, 0, std::exchange(bulkOldText, QString()),
-           DocumentText(editor).Text(0, eventTextLimit));
+    const DocumentText document(editor, CurrentIndex());
+    Report(&editor, 0, std::exchange(bulkOldText, QString()), document.Text(0, eventTextLimit));
     Sync();
 }

@@ -1,18 +1,22 @@
 // How screen readers read and follow the editor.
 //
-// Assistive technology sees the text as UTF-16 offsets. They come from the
-// component's line character index, never from counting from the start of the
-// document, so every answer and every event costs time in proportion to the
-// lines it touches, whatever the size of the document:
+// Assistive technology sees the text as UTF-16 offsets. They come from an
+// index of the document in pieces of a few KiB, each knowing its bytes and
+// its UTF-16 units, with running sums over the pieces; never from counting
+// from the start. Every answer and every event costs O(log n) plus the
+// length of the pieces or lines it touches, whatever the size of the
+// document:
 // - EditorAccessible answers Qt's text and editable-text queries;
 // - AccessibilityNotifier follows the desktop: from the moment Qt's
-//   accessibility becomes active, at start-up or later, it keeps the index and
-//   reports every insertion, removal, caret move and selection change.
+//   accessibility becomes active, at start-up or later, it keeps the index up
+//   to date and reports every insertion, removal, caret move and selection
+//   change.
 //
-// The text reads as the component counts and shows it: each byte that is not
-// part of a UTF-8 character reads as U+FFFD; a NUL reads as U+2400 (SYMBOL FOR
-// NULL), because D-Bus strings cannot carry a NUL and the offsets after it
-// would break.
+// The text reads as the component shows it and moves the caret over it: a
+// valid UTF-8 sequence is one character, every other byte one character of
+// its own that reads as U+FFFD, and a NUL reads as U+2400 (SYMBOL FOR NULL),
+// because D-Bus strings cannot carry a NUL and the offsets after it would
+// break.
 #pragma once
 
 #include <QAccessibleWidget>
@@ -22,6 +26,7 @@
 #include <memory>
 
 class EditorWindow;
+class OffsetIndex;
 
 class EditorAccessible : public QAccessibleWidget,
                          public QAccessibleTextInterface,
@@ -68,7 +73,7 @@ class EditorAccessible : public QAccessibleWidget,
 
 // One per editor, for its whole life. It costs nothing while no assistive
 // technology listens: the component then sends no change notifications and
-// keeps no character index.
+// no index is kept.
 class AccessibilityNotifier : public QObject {
     Q_OBJECT
 
@@ -92,8 +97,8 @@ class AccessibilityNotifier : public QObject {
     // Reports a change still waiting for its event; queries call it first, so
     // that a client never reads text it has not been told about.
     void FlushChange();
-    // The component's UTF-16 line index, allocated on first use.
-    void EnsureIndex();
+    // The index of UTF-16 offsets for the document as it is now.
+    const OffsetIndex& CurrentIndex();
     // Makes sure the caret and the selection are reported soon.
     void SelectionChanged();
 
@@ -110,10 +115,13 @@ class AccessibilityNotifier : public QObject {
 
     EditorWindow& editor;
     bool listening = false;
-    bool indexAllocated = false;
     int bulkDepth = 0;
     QString bulkOldText;
     std::unique_ptr<Change> pending;
+    // Kept up to date change by change while changes are followed; otherwise
+    // built again for each query.
+    std::unique_ptr<OffsetIndex> index;
+    bool indexCurrent = false;
     int lastCaret = -1;
     int lastSelectionStart = -1;
     int lastSelectionEnd = -1;

@@ -6,10 +6,12 @@
 // from the start of the document.
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QApplication>
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "editor/EditorAccessible.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -74,21 +76,29 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     constexpr unsigned SCI_GETMODEVENTMASK = 2378;
     constexpr unsigned SCI_GETLINECHARACTERINDEX = 2710;
     auto expectNothingPerChange = [&](const char* when) {
-        // No change notifications, and no character index to keep up to date.
+        // No change notifications, no character index in the component.
         EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), 0) << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
+    // Nor any reading of the text for screen readers.
+    const long long bytesRead = AccessibilityBytesRead();
     expectNothingPerChange("at start-up");
     TypeText("<p>typed</p>");
     expectNothingPerChange("after typing");
     const std::string path = dir.Path("page.html");
     WriteBytes(path, "<html></html>\n");
     theApp.LoadFile(path);
+    QApplication::processEvents();
     expectNothingPerChange("after a load");
+    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
 
     // A screen reader that comes and goes leaves nothing behind.
     { ActiveAccessibility reader; }
+    const long long afterReader = AccessibilityBytesRead();
+    TypeText("<p>more</p>");
+    QApplication::processEvents();
     expectNothingPerChange("after a screen reader left");
+    EXPECT_EQ(AccessibilityBytesRead(), afterReader);
 }
 
 TEST_F(LoadGuardTest, AScreenReaderNeverGetsTheNotificationsThatCountFromTheStart) {
