@@ -1,22 +1,13 @@
-// How screen readers read and follow the editor.
+// How screen readers read and follow the editor, through Qt's accessibility.
 //
-// Assistive technology sees the text as UTF-16 offsets. They come from an
-// index of the document in pieces of a few KiB, each knowing its bytes and
-// its UTF-16 units, with running sums over the pieces; never from counting
-// from the start. Every answer and every event costs O(log n) plus the
-// length of the pieces or lines it touches, whatever the size of the
-// document:
-// - EditorAccessible answers Qt's text and editable-text queries;
+// - EditorAccessible answers Qt's text and editable-text queries, in the
+//   UTF-16 offsets of DocumentText (DocumentText.h), so that each costs
+//   O(log n) plus the length of the piece or lines it touches, whatever the
+//   size of the document;
 // - AccessibilityNotifier follows the desktop: from the moment Qt's
-//   accessibility becomes active, at start-up or later, it keeps the index up
-//   to date and reports every insertion, removal, caret move and selection
-//   change.
-//
-// The text reads as the component shows it and moves the caret over it: a
-// valid UTF-8 sequence is one character, every other byte one character of
-// its own that reads as U+FFFD, and a NUL reads as U+2400 (SYMBOL FOR NULL),
-// because D-Bus strings cannot carry a NUL and the offsets after it would
-// break.
+//   accessibility becomes active, at start-up or later, it keeps the offset
+//   index up to date and reports every insertion, removal, caret move and
+//   selection change.
 #pragma once
 
 #include <QAccessibleWidget>
@@ -127,8 +118,3 @@ class AccessibilityNotifier : public QObject {
     int lastSelectionEnd = -1;
     QTimer syncTimer;
 };
-
-// Bytes that the interface and the notifiers have copied out of the
-// component since the program started. Tests read it to show that what a
-// query or an event costs does not grow with the size of the document.
-long long AccessibilityBytesRead();

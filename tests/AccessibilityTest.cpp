@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "editor/DocumentText.h"
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"

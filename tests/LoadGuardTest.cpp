@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "editor/EditorAccessible.h"
+#include "editor/DocumentText.h"
 #include "tests/TestSupport.h"
 
 namespace {
