@@ -22,6 +22,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QAccessible>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
+
 #include "app/EditorApp.h"
 #include "editor/EditorWindow.h"
 
@@ -184,10 +189,119 @@ void TypeAt(long position, int count, Samples& samples) {
         samples.values.push_back(TimedKey());
 }
 
+// CPU time of the whole process, in milliseconds: what the work costs,
+// whoever else uses the machine.
 double CpuMilliseconds() {
     timespec now;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
+// What the AT-SPI bridge does in the process with each event it sends: it
+// asks for the caret offset, and converts the text for D-Bus.
+void BridgeWork(QAccessibleEvent* event) {
+    static QByteArray sink;
+    QAccessibleInterface* accessible = event->accessibleInterface();
+    switch (event->type()) {
+    case QAccessible::TextCaretMoved:
+        if (accessible && accessible->textInterface())
+            sink = QByteArray::number(accessible->textInterface()->cursorPosition());
+        break;
+    case QAccessible::TextInserted:
+        sink = static_cast<QAccessibleTextInsertEvent*>(event)->textInserted().toUtf8();
+        break;
+    case QAccessible::TextRemoved:
+        sink = static_cast<QAccessibleTextRemoveEvent*>(event)->textRemoved().toUtf8();
+        break;
+    case QAccessible::TextUpdated:
+        sink = static_cast<QAccessibleTextUpdateEvent*>(event)->textInserted().toUtf8();
+        break;
+    default:
+        break;
+    }
+}
+
+// Switches Qt's accessibility on or off through the platform, as the bridge
+// does when the desktop's screen-reader flag changes.
+void SetScreenReader(bool on) {
+    QAccessible::installUpdateHandler(on ? BridgeWork : nullptr);
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(on);
+}
+
+// One key, the work it leaves for the event loop, and the paint that shows
+// it, in CPU time.
+double CpuOfKey(Qt::Key key) {
+    const double start = CpuMilliseconds();
+    QTest::keyClick(theApp.editorWindow, key);
+    QApplication::processEvents();
+    Paint();
+    return CpuMilliseconds() - start;
+}
+
+double CpuOfOpen(QApplication& application, const std::string& path) {
+    theApp.ShutDown();
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    Paint();
+    const double start = CpuMilliseconds();
+    theApp.LoadFile(path);
+    QApplication::processEvents();
+    Paint();
+    return CpuMilliseconds() - start;
+}
+
+// The same document with a screen reader listening: open beside the open
+// without one, typing, caret moves and a query at the end, all in CPU time.
+void ScreenReaderRows(QApplication& application, const std::string& path) {
+    std::printf("  with a screen reader listening (CPU time):\n");
+    Samples plain, listened;
+    for (int i = 0; i < 3; ++i) {
+        SetScreenReader(false);
+        plain.values.push_back(CpuOfOpen(application, path));
+        SetScreenReader(true);
+        listened.values.push_back(CpuOfOpen(application, path));
+    }
+    Row("open without a screen reader, median of 3", plain.Median(), "ms");
+    Row("open with a screen reader, median of 3", listened.Median(), "ms");
+    Check("open with / without", listened.Median() / plain.Median(), "x", 1.5);
+
+    auto typeAt = [](long position, Samples& samples) {
+        theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(position));
+        QApplication::processEvents();
+        Paint();
+        for (int i = 0; i < 10; ++i)
+            samples.values.push_back(CpuOfKey(Qt::Key_X));
+    };
+    Samples start, middle, end, caret;
+    typeAt(0, start);
+    typeAt(theApp.SendEditor(SCI_GETLENGTH) / 2, middle);
+    typeAt(theApp.SendEditor(SCI_GETLENGTH), end);
+    Check("keystroke at the start: median", start.Median(), "ms", 16);
+    Check("keystroke at the start: max", start.Max(), "ms", 50);
+    Check("keystroke in the middle: median", middle.Median(), "ms", 16);
+    Check("keystroke in the middle: max", middle.Max(), "ms", 50);
+    Check("keystroke at the end: median", end.Median(), "ms", 16);
+    Check("keystroke at the end: max", end.Max(), "ms", 50);
+
+    for (int i = 0; i < 10; ++i)
+        caret.values.push_back(CpuOfKey(i % 2 ? Qt::Key_Up : Qt::Key_Left));
+    Row("caret move at the end: median", caret.Median(), "ms");
+    Row("caret move at the end: max", caret.Max(), "ms");
+
+    QAccessibleTextInterface* text =
+        QAccessible::queryAccessibleInterface(theApp.editorWindow)->textInterface();
+    Samples query;
+    for (int i = 0; i < 10; ++i) {
+        const double begin = CpuMilliseconds();
+        const int count = text->characterCount();
+        int from, to;
+        text->textAtOffset(count - 1, QAccessible::LineBoundary, &from, &to);
+        text->text(count - 200, count);
+        text->cursorPosition();
+        query.values.push_back(CpuMilliseconds() - begin);
+    }
+    Row("count, line and text at the end, caret: median", query.Median(), "ms");
+    SetScreenReader(false);
 }
 
 // One fresh process: start-up, then the first open of the file and its paint.
@@ -481,6 +595,7 @@ int main(int argc, char* argv[]) {
         floor.values.push_back(FloorOpen(path));
     Row("floor: read whole + one insertion, median of 3", floor.Median(), "ms");
     Check("open / floor", open.Median() / floor.Median(), "x", 1.5);
+    ScreenReaderRows(application, path);
     ColdOpenRows(path, 5);
     std::remove(path.c_str());
     return 0;

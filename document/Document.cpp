@@ -76,9 +76,12 @@ void EditorApp::ReportRefusedInsertion() {
 void EditorApp::UpdateTitle() {
     if (frameWindow)
         frameWindow->SetCaption("Varne - " + filePath);
+    if (editorWindow)
+        editorWindow->SetDocumentName(filePath);
 }
 
 void EditorApp::NewDocument() {
+    const EditorWindow::BulkChange oneUpdate(editorWindow);
     // The cleared text is not worth an undo step that is forgotten at once, and
     // recording it would copy the whole document first.
     SendEditor(SCI_SETUNDOCOLLECTION, 0);
@@ -127,6 +130,8 @@ void EditorApp::LoadFile(const std::string& path) {
         ShowMessage("Could not open file \"" + path + "\"." + Detail(opened));
         return;
     }
+    // Screen readers hear of the new text once, not once per block.
+    const EditorWindow::BulkChange oneUpdate(editorWindow);
     NewDocument();
     SendEditor(SCI_CANCEL);
     SendEditor(SCI_SETUNDOCOLLECTION, 0);

@@ -1,26 +1,14 @@
 #include "editor/EditorWindow.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
+#include "editor/EditorAccessible.h"
+#include "platform/Platform.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace {
-
-// QScintilla's accessible interface counts characters from the start of the
-// document on every insertion and caret move, which costs time in proportion
-// to the document's size on each keystroke. Without a screen reader nobody
-// needs those answers, so the editor then presents itself as a plain widget.
-QAccessibleInterface* PlainEditorAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("EditorWindow")) {
-        auto* editor = static_cast<EditorWindow*>(object);
-        if (!editor->FullAccessibility())
-            return new QAccessibleWidget(editor, QAccessible::EditableText);
-    }
-    return nullptr;
-}
 
 // Layouts of every line on screen are kept, not only the caret's. With the
 // caret's line alone, laying out the empty line below a long one threw the long
@@ -37,15 +25,11 @@ constexpr int positionCacheEntries = 100000;
 } // namespace
 
 EditorWindow::EditorWindow(QWidget* parent)
-    : QsciScintillaBase(parent), fullAccessibility(QAccessible::isActive()),
-      clipboard([this] { emit PasteChanged(); }), idleStyler(new IdleStyler(this)) {
-    // Installed after QScintilla's own factory, which the base constructor
-    // installs, so that this one is asked first.
-    QAccessible::installFactory(PlainEditorAccessible);
-    // The check before each insertion keeps the document within its limit.
-    // The other change notifications reach QScintilla's accessibility code,
-    // whose cost grows with the document: only a screen reader needs them.
-    Send(SCI_SETMODEVENTMASK, SC_MOD_INSERTCHECK | (fullAccessibility ? SC_MODEVENTMASKALL : 0));
+    : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
+      idleStyler(new IdleStyler(this)),
+      accessibility(std::make_unique<AccessibilityNotifier>(*this)) {
+    setAccessibleName(QStringLiteral("Editor"));
+    ApplyModificationEventMask();
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int, int modification, const char*, int length) {
                 if (modification & SC_MOD_INSERTCHECK)
@@ -53,6 +37,38 @@ EditorWindow::EditorWindow(QWidget* parent)
             });
     SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
+    accessibility->Start();
+}
+
+EditorWindow::~EditorWindow() = default;
+
+int EditorWindow::ModificationEventMask() const {
+    // The check before each insertion keeps the document within its limit.
+    int mask = SC_MOD_INSERTCHECK;
+    // A screen reader hears of every insertion and deletion. It is told from
+    // the notifications sent before each change: QScintilla answers those sent
+    // after it by counting the characters from the start of the document.
+    if (accessibility && accessibility->FollowsChanges())
+        mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
+    return mask;
+}
+
+void EditorWindow::ApplyModificationEventMask() {
+    SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(ModificationEventMask()));
+}
+
+EditorWindow::BulkChange::BulkChange(EditorWindow* editor) : editor(editor) {
+    if (editor)
+        editor->Accessibility().BeginBulkChange();
+}
+
+EditorWindow::BulkChange::~BulkChange() {
+    if (editor)
+        editor->Accessibility().EndBulkChange();
+}
+
+void EditorWindow::SetDocumentName(const std::string& path) {
+    setAccessibleDescription(platform::BytesToDisplay(path));
 }
 
 void EditorWindow::keyPressEvent(QKeyEvent* event) {

@@ -1,9 +1,12 @@
 // The editing component's window: QScintilla's widget under a name of our own,
-// so that the program can choose how screen readers see it, and so that every
-// way text reaches the clipboard or comes from it keeps its bytes.
+// so that the program chooses how screen readers see it (EditorAccessible.h),
+// and so that every way text reaches the clipboard or comes from it keeps its
+// bytes.
 #pragma once
 
 #include <Qsci/qsciscintillabase.h>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "editor/IdleStyler.h"
 #include "platform/ClipboardWatch.h"
 
+class AccessibilityNotifier;
 class QMenu;
 
 class EditorWindow : public QsciScintillaBase {
@@ -18,11 +22,33 @@ class EditorWindow : public QsciScintillaBase {
 
   public:
     explicit EditorWindow(QWidget* parent = nullptr);
+    ~EditorWindow() override;
 
-    // True when the window uses QScintilla's full accessibility support, which
-    // follows every change and caret move; false when it presents itself as a
-    // plain widget because no assistive technology was active when it was made.
-    bool FullAccessibility() const { return fullAccessibility; }
+    // The component's change notifications the program asks for. This is the
+    // one place that decides them; ApplyModificationEventMask() sends them
+    // again whenever what they depend on changes.
+    int ModificationEventMask() const;
+    void ApplyModificationEventMask();
+
+    // What screen readers are told about the editor.
+    AccessibilityNotifier& Accessibility() const { return *accessibility; }
+
+    // Screen readers hear of everything done while one of these lives, such
+    // as loading a file, as one text update. Does nothing for a null editor.
+    class BulkChange {
+      public:
+        explicit BulkChange(EditorWindow* editor);
+        ~BulkChange();
+        BulkChange(const BulkChange&) = delete;
+        BulkChange& operator=(const BulkChange&) = delete;
+
+      private:
+        EditorWindow* editor;
+    };
+
+    // The document's path (bytes), given to screen readers as the editor's
+    // description; empty for an untitled document.
+    void SetDocumentName(const std::string& path);
 
     // Whether a paste would insert anything, from what the clipboard offered
     // when it last changed: cheap, and never waits for the clipboard's owner.
@@ -113,10 +139,10 @@ class EditorWindow : public QsciScintillaBase {
     void CheckInsertion(int length);
     void EndRefusal();
 
-    bool fullAccessibility;
     platform::ClipboardWatch clipboard;
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
     bool transferring = false;
     IdleStyler* idleStyler;
+    std::unique_ptr<AccessibilityNotifier> accessibility; // last made, first gone
 };

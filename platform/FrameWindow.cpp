@@ -36,7 +36,12 @@ void FrameWindow::BuildMenuBar(const MenuResource& menu) {
                 qmenu->addSeparator();
                 continue;
             }
-            QAction* action = qmenu->addAction(QString::fromUtf8(item.label));
+            // The label's text before its tab is the item's name. The shortcut
+            // shown after the tab is the action's own (AttachShortcuts), which
+            // the menu draws in the same column, so that a screen reader gets
+            // the name alone and the shortcut as the item's key binding.
+            const QString label = QString::fromUtf8(item.label);
+            QAction* action = qmenu->addAction(label.section(u'\t', 0, 0));
             const unsigned short id = item.id;
             connect(action, &QAction::triggered, this, [this, id] { handlers.command(id); });
             actions[id] = action;

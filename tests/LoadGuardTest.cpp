@@ -1,13 +1,17 @@
 // Guards against loading and typing going quadratic again, without timing
 // anything: a load must reserve the component's buffers once instead of
 // regrowing and copying them block after block, and the per-change work that
-// grows with the document must stay off while no screen reader is active.
+// grows with the document must stay off while no screen reader is active, and
+// a screen reader must never switch on what QScintilla answers by counting
+// from the start of the document.
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QApplication>
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "editor/DocumentText.h"
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
 
@@ -73,13 +77,44 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     // Only the check before each insertion, which costs the same whatever
     // the document's size.
     constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-    EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), QsciScintillaBase::SC_MOD_INSERTCHECK);
-    EXPECT_FALSE(theApp.editorWindow->FullAccessibility());
-    // A plain interface: no text interface that would count characters from
-    // the start of the document on every caret move.
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(theApp.editorWindow);
-    ASSERT_NE(accessible, nullptr);
-    EXPECT_EQ(accessible->textInterface(), nullptr);
+    constexpr unsigned SCI_GETLINECHARACTERINDEX = 2710;
+    auto expectNothingPerChange = [&](const char* when) {
+        // No change notifications but the insertion check, no character
+        // index in the component.
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), QsciScintillaBase::SC_MOD_INSERTCHECK)
+            << when;
+        EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
+    };
+    // Nor any reading of the text for screen readers.
+    const long long bytesRead = AccessibilityBytesRead();
+    expectNothingPerChange("at start-up");
+    TypeText("<p>typed</p>");
+    expectNothingPerChange("after typing");
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, "<html></html>\n");
+    theApp.LoadFile(path);
+    QApplication::processEvents();
+    expectNothingPerChange("after a load");
+    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
+
+    // A screen reader that comes and goes leaves nothing behind.
+    { ActiveAccessibility reader; }
+    const long long afterReader = AccessibilityBytesRead();
+    TypeText("<p>more</p>");
+    QApplication::processEvents();
+    expectNothingPerChange("after a screen reader left");
+    EXPECT_EQ(AccessibilityBytesRead(), afterReader);
+}
+
+TEST_F(LoadGuardTest, AScreenReaderNeverGetsTheNotificationsThatCountFromTheStart) {
+    // QScintilla answers the notifications sent after an insertion or a
+    // deletion by counting characters from the start of the document.
+    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
+    constexpr long SC_MOD_INSERTTEXT = 0x1, SC_MOD_DELETETEXT = 0x2;
+    ActiveAccessibility reader;
+    const long mask = theApp.SendEditor(SCI_GETMODEVENTMASK);
+    EXPECT_NE(mask, 0) << "the screen reader hears of no change at all";
+    EXPECT_EQ(mask & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT), 0);
 }
 
 } // namespace

@@ -89,10 +89,18 @@ TEST_F(StartUpTest, MenuBarHasTheFixedItemsAllEnabledButTheFollowedOnes) {
     const std::set<QAction*> followed = {
         Frame()->MenuAction(IDM_SAVE), Frame()->MenuAction(IDM_UNDO), Frame()->MenuAction(IDM_REDO),
         Frame()->MenuAction(IDM_PASTE)};
+    // What the menu draws: the text, and after a tab the shortcut, in its own
+    // column, whether the label held it or the action does.
+    auto shown = [](QAction* action) {
+        QString text = action->text();
+        if (!text.contains(u'\t') && !action->shortcut().isEmpty())
+            text += u'\t' + action->shortcut().toString(QKeySequence::NativeText);
+        return text;
+    };
     auto labels = [&](QMenu* menu) {
         QStringList texts;
         for (QAction* action : menu->actions()) {
-            texts << (action->isSeparator() ? QString("-") : action->text());
+            texts << (action->isSeparator() ? QString("-") : shown(action));
             const bool enabled = action->isEnabled() || followed.count(action);
             EXPECT_TRUE(enabled) << action->text().toStdString();
         }

@@ -1,8 +1,12 @@
 #include "tests/TestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QWindow>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -193,4 +197,79 @@ std::vector<std::string> ListFolder(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+namespace {
+
+std::vector<AccessibilityRecord> recordedEvents;
+
+void RecordEvent(QAccessibleEvent* event) {
+    AccessibilityRecord record;
+    record.type = int(event->type());
+    record.object = event->object();
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
+        record.position = inserted->changePosition();
+        record.inserted = inserted->textInserted();
+        break;
+    }
+    case QAccessible::TextRemoved: {
+        auto* removed = static_cast<QAccessibleTextRemoveEvent*>(event);
+        record.position = removed->changePosition();
+        record.removed = removed->textRemoved();
+        break;
+    }
+    case QAccessible::TextUpdated: {
+        auto* updated = static_cast<QAccessibleTextUpdateEvent*>(event);
+        record.position = updated->changePosition();
+        record.removed = updated->textRemoved();
+        record.inserted = updated->textInserted();
+        break;
+    }
+    case QAccessible::TextCaretMoved:
+        record.position = static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition();
+        break;
+    case QAccessible::TextSelectionChanged: {
+        auto* selection = static_cast<QAccessibleTextSelectionEvent*>(event);
+        record.selectionStart = selection->selectionStart();
+        record.selectionEnd = selection->selectionEnd();
+        record.position = selection->cursorPosition();
+        break;
+    }
+    default:
+        break;
+    }
+    recordedEvents.push_back(record);
+}
+
+QPlatformAccessibility* PlatformAccessibility() {
+    return QGuiApplicationPrivate::platformIntegration()->accessibility();
+}
+
+} // namespace
+
+ActiveAccessibility::ActiveAccessibility() {
+    recordedEvents.clear();
+    QAccessible::installUpdateHandler(RecordEvent);
+    PlatformAccessibility()->setActive(true);
+}
+
+ActiveAccessibility::~ActiveAccessibility() {
+    PlatformAccessibility()->setActive(false);
+    QAccessible::installUpdateHandler(nullptr);
+    recordedEvents.clear();
+}
+
+std::vector<AccessibilityRecord> ActiveAccessibility::Events(std::vector<int> types) const {
+    std::vector<AccessibilityRecord> events;
+    for (const AccessibilityRecord& record : recordedEvents) {
+        if (types.empty() || std::find(types.begin(), types.end(), record.type) != types.end())
+            events.push_back(record);
+    }
+    return events;
+}
+
+void ActiveAccessibility::Clear() {
+    recordedEvents.clear();
 }

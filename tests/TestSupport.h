@@ -3,6 +3,8 @@
 // real program objects with the real editor widget.
 #pragma once
 
+#include <QObject>
+#include <QString>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -112,3 +114,29 @@ class ScopedTmpfs {
 
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::string> ListFolder(const std::string& path);
+
+// What assistive technology was told: one accessibility event.
+struct AccessibilityRecord {
+    int type = 0; // a QAccessible::Event
+    QObject* object = nullptr;
+    int position = -1; // change position, or caret offset for caret moves
+    QString removed;
+    QString inserted;
+    int selectionStart = -1;
+    int selectionEnd = -1;
+};
+
+// Turns Qt's accessibility on for the life of the object, through the
+// platform as the desktop's AT-SPI bridge does (so that every activation
+// observer hears of it), and records the events Qt would pass to the bridge.
+class ActiveAccessibility {
+  public:
+    ActiveAccessibility();
+    ~ActiveAccessibility();
+    ActiveAccessibility(const ActiveAccessibility&) = delete;
+    ActiveAccessibility& operator=(const ActiveAccessibility&) = delete;
+
+    // The recorded events of the given types, oldest first; all when empty.
+    std::vector<AccessibilityRecord> Events(std::vector<int> types = {}) const;
+    void Clear();
+};

@@ -1,0 +1,6 @@
+#!/bin/bash
+# A screen reader that comes after Varne started reads and edits it through
+# AT-SPI; see screen-reader.py.
+. "$(dirname "$0")/lib.sh"
+
+/usr/bin/python3 "$(dirname "$0")/screen-reader.py" after-start
