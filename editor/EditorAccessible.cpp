@@ -160,6 +160,14 @@ DocumentText QueryText(EditorWindow* editor) {
     return DocumentText(*editor, editor->Accessibility().CurrentIndex());
 }
 
+// While a file is read into the editor or written from it, the progress
+// window keeps the person's input away, but a screen reader's requests still
+// arrive: an edit then would end up in the middle of the loaded file, or in a
+// saved file that no longer matches the document.
+bool AcceptsEdits(EditorWindow* editor) {
+    return !editor->Transferring() && editor->SendScintilla(Sci::SCI_GETREADONLY) == 0;
+}
+
 } // namespace
 
 void* EditorAccessible::interface_cast(QAccessible::InterfaceType type) {
@@ -172,7 +180,7 @@ void* EditorAccessible::interface_cast(QAccessible::InterfaceType type) {
 
 QAccessible::State EditorAccessible::state() const {
     QAccessible::State state = QAccessibleWidget::state();
-    const bool readOnly = Editor()->SendScintilla(Sci::SCI_GETREADONLY) != 0;
+    const bool readOnly = !AcceptsEdits(Editor());
     state.multiLine = true;
     state.selectableText = true;
     state.readOnly = readOnly;
@@ -413,7 +421,7 @@ void EditorAccessible::replaceText(int startOffset, int endOffset, const QString
 
 void EditorAccessible::Replace(int startOffset, int endOffset, const QString& text) {
     EditorWindow* editor = Editor();
-    if (editor->SendScintilla(Sci::SCI_GETREADONLY))
+    if (!AcceptsEdits(editor))
         return;
     const DocumentText document = QueryText(editor);
     const long start = document.PositionOf(startOffset);

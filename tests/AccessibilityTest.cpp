@@ -597,6 +597,42 @@ TEST_F(AccessibilityTest, EditingThroughTheInterfaceUsesTheComponentAndItsUndo) 
     EXPECT_FALSE(TextEvents().empty());
 }
 
+// The progress window keeps the person's keys away from a long load or save,
+// but a screen reader's requests still arrive while it runs.
+TEST_F(AccessibilityTest, NothingIsEditedThroughTheInterfaceWhileAFileIsReadOrWritten) {
+    std::string bytes;
+    while (bytes.size() < 3 * 131072)
+        bytes += "<p>line</p>\n";
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, bytes);
+    QAccessibleEditableTextInterface* edit = EditorInterface()->editableTextInterface();
+    std::vector<bool> readOnly;
+    desktop.duringProgress = [&] {
+        readOnly.push_back(EditorInterface()->state().readOnly);
+        edit->insertText(0, "X");
+        edit->deleteText(4, 6);
+    };
+    theApp.LoadFile(path);
+    // Compared whole, so that a failure does not print the long text.
+    EXPECT_TRUE(EditorText() == bytes) << "an edit got into the loaded text";
+    EXPECT_FALSE(theApp.modified);
+
+    TypeText("<!-- -->");
+    Command(IDM_SAVE);
+    desktop.duringProgress = nullptr;
+    EXPECT_TRUE(EditorText() == "<!-- -->" + bytes) << "the document was edited";
+    EXPECT_TRUE(ReadBytes(path) == EditorText()) << "the saved file is not the document";
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(desktop.progress.size(), 2u);
+    EXPECT_GE(readOnly.size(), 6u);
+    EXPECT_EQ(readOnly, std::vector<bool>(readOnly.size(), true));
+
+    // Afterwards the interface edits again.
+    edit->insertText(0, "X");
+    EXPECT_EQ(EditorText().substr(0, 10), "X<!-- --><");
+    EXPECT_FALSE(EditorInterface()->state().readOnly);
+}
+
 TEST_F(AccessibilityTest, QueriesOutsideTheTextStayInsideTheDocument) {
     Load("ab\n\xFF");
     QAccessibleTextInterface* text = TextOf();
