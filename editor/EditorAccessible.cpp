@@ -427,6 +427,13 @@ void EditorAccessible::Replace(int startOffset, int endOffset, const QString& te
     const long start = document.PositionOf(startOffset);
     const long end = std::max(start, document.PositionOf(endOffset));
     const QByteArray bytes = text.toUtf8();
+    // The component checks the size limit only when it inserts, after the
+    // replaced text has gone: a replacement that does not fit must be refused
+    // before anything changes.
+    if (!editor->Accepts(bytes.size(), end - start)) {
+        emit editor->InsertionRefused();
+        return;
+    }
     editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
     editor->SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
     editor->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),

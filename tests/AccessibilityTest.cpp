@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -631,6 +632,34 @@ TEST_F(AccessibilityTest, NothingIsEditedThroughTheInterfaceWhileAFileIsReadOrWr
     edit->insertText(0, "X");
     EXPECT_EQ(EditorText().substr(0, 10), "X<!-- --><");
     EXPECT_FALSE(EditorInterface()->state().readOnly);
+}
+
+TEST_F(AccessibilityTest, AnEditThatWouldPassTheSizeLimitChangesNothing) {
+    Load("0123456789");
+    theApp.editorWindow->SetSizeLimit(12);
+    QAccessibleEditableTextInterface* edit = EditorInterface()->editableTextInterface();
+    const auto refusals = [&] {
+        Settle();
+        return std::count_if(
+            desktop.messages.begin(), desktop.messages.end(),
+            [](const MessageRecord& m) { return m.text.rfind("The text was not added", 0) == 0; });
+    };
+
+    edit->replaceText(2, 4, "abcdef"); // 10 - 2 + 6 > 12
+    EXPECT_EQ(EditorText(), "0123456789") << "the replaced text is gone";
+    EXPECT_EQ(refusals(), 1);
+    edit->insertText(10, "abc");
+    EXPECT_EQ(EditorText(), "0123456789");
+    EXPECT_EQ(refusals(), 2);
+    EXPECT_TRUE(TextEvents().empty());
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
+
+    // What fits goes in whole.
+    edit->replaceText(2, 4, "abcd");
+    EXPECT_EQ(EditorText(), "01abcd456789");
+    EXPECT_EQ(refusals(), 2);
+    EXPECT_EQ(Replay("0123456789", TextEvents()), AllText());
 }
 
 TEST_F(AccessibilityTest, QueriesOutsideTheTextStayInsideTheDocument) {
