@@ -6,6 +6,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/EditorWindow.h"
 
 // The document file itself is never written without the user's word: the text
 // goes to a new file that replaces nothing, and its path goes to stderr, where
@@ -31,7 +32,14 @@ void EditorApp::PreserveUnsavedText() {
 
 // No lets the logout go ahead without the changes, as Exit does after No: the
 // program ends at once, so that the session's end asks nothing again.
+//
+// A logout can arrive while a long load or save lets the event loop run.
+// Nothing may start then, least of all a second save of the same text, so
+// nothing is asked: with unsaved text the logout is called off, to be tried
+// again once the save is over.
 bool EditorApp::LogoutRequested() {
+    if (editorWindow && editorWindow->Transferring())
+        return !modified;
     const int answer = ConfirmDiscard();
     if (answer == platform::IDCANCEL)
         return false;

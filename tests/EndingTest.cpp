@@ -196,4 +196,31 @@ TEST_F(EndingTest, ALogoutAsksTheSaveQuestionAndCancelCallsItOff) {
     EXPECT_TRUE(desktop.quits.empty()) << "saved: the session ends the program itself";
 }
 
+// A long save lets the event loop run, and the session manager's request can
+// come in then: no question and no second save of the same text meanwhile.
+TEST_F(EndingTest, ALogoutDuringASaveIsCalledOffWithoutAQuestion) {
+    const std::string path = OpenedAndEdited("saved text");
+    const std::string more(3 * 131072, 'x'); // a few blocks, a few progress steps
+    AddText(more);
+    std::vector<bool> answers;
+    desktop.duringProgress = [&] { answers.push_back(theApp.LogoutRequested()); };
+    Command(IDM_SAVE);
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_FALSE(answers.empty());
+    EXPECT_EQ(answers, std::vector<bool>(answers.size(), false)) << "unsaved text: called off";
+    EXPECT_EQ(desktop.progress.size(), 2u) << "one load and one save, no other";
+    EXPECT_TRUE(ReadBytes(path) == unsaved + more);
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_TRUE(desktop.quits.empty());
+
+    // While a file is read there is nothing unsaved: the logout goes ahead.
+    answers.clear();
+    theApp.LoadFile(path);
+    desktop.duringProgress = nullptr;
+    EXPECT_FALSE(answers.empty());
+    EXPECT_EQ(answers, std::vector<bool>(answers.size(), true));
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_TRUE(EditorText() == unsaved + more);
+}
+
 } // namespace
