@@ -15,10 +15,10 @@ void EditorApp::PreserveUnsavedText() {
     if (!modified || !editorWindow)
         return;
     const std::string beside = filePath.empty() ? HomeFolder() + "/Untitled" : filePath;
-    const long length = SendEditor(SCI_GETLENGTH);
+    const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](int64_t start, size_t count) {
-        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+    const BlockSource source = [&](Position start, size_t count) {
+        GetTextRange(start, start + Position(count), buffer.data());
         return buffer.data();
     };
     std::string written;
