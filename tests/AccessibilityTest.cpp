@@ -662,6 +662,33 @@ TEST_F(AccessibilityTest, AnEditThatWouldPassTheSizeLimitChangesNothing) {
     EXPECT_EQ(Replay("0123456789", TextEvents()), AllText());
 }
 
+// At the size limit the component turns a refused insertion into an empty one,
+// and the window refuses typed text before the component sees it: neither is
+// reported, and the offsets stay those of the text.
+TEST_F(AccessibilityTest, ARefusedInsertionIsNotReportedAndLeavesTheOffsetsRight) {
+    const std::string bytes = "ab\xC3\xA9\n\xE6\x97\xA5";
+    Load(bytes);
+    theApp.editorWindow->SetSizeLimit(Position(bytes.size()));
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    AddText("x");
+    Key(Qt::Key_D, Qt::ControlModifier); // the component duplicates the line
+    TypeKeys("y");
+    Settle();
+    EXPECT_EQ(EditorText(), bytes);
+    EXPECT_TRUE(TextEvents().empty());
+    EXPECT_EQ(AllText(), U(u"ab\u00E9\n\u65E5"));
+    EXPECT_EQ(TextOf()->cursorPosition(), 2);
+
+    // With room made, the next change is reported where it happens.
+    const QString before = AllText();
+    Key(Qt::Key_Backspace);
+    TypeKeys("z");
+    EXPECT_EQ(EditorText(), "az\xC3\xA9\n\xE6\x97\xA5");
+    EXPECT_EQ(Replay(before, TextEvents()), U(u"az\u00E9\n\u65E5"));
+    EXPECT_EQ(TextOf()->cursorPosition(), 2);
+    EXPECT_EQ(TextOf()->text(2, 4), U(u"\u00E9\n"));
+}
+
 TEST_F(AccessibilityTest, QueriesOutsideTheTextStayInsideTheDocument) {
     Load("ab\n\xFF");
     QAccessibleTextInterface* text = TextOf();
