@@ -63,9 +63,10 @@ bool EditorApp::SaveAs() {
 }
 
 // Yes answers Cancel when the save does not happen, so the text is never
-// dropped on the strength of a save that failed or was called off.
+// dropped on the strength of a save that failed or was called off. Once the
+// editor has gone (the window closed) its text was given up already.
 int EditorApp::ConfirmDiscard() {
-    if (!modified)
+    if (!modified || !editorWindow)
         return platform::IDYES;
     const int answer = platform::CurrentDesktop().MessageBox(
         frameWindow, "Save changes to \"" + filePath + "\"?", "Varne", platform::MB_YESNOCANCEL);
