@@ -163,7 +163,8 @@ DocumentText QueryText(EditorWindow* editor) {
 // While a file is read into the editor or written from it, the progress
 // window keeps the person's input away, but a screen reader's requests still
 // arrive: an edit then would end up in the middle of the loaded file, or in a
-// saved file that no longer matches the document.
+// saved file that no longer matches the document. Nor do the caret and the
+// selection move then, since a load adds each block at the caret.
 bool AcceptsEdits(EditorWindow* editor) {
     return !editor->Transferring() && editor->SendScintilla(Sci::SCI_GETREADONLY) == 0;
 }
@@ -203,6 +204,8 @@ int EditorAccessible::selectionCount() const {
 }
 
 void EditorAccessible::addSelection(int startOffset, int endOffset) {
+    if (Editor()->Transferring())
+        return;
     if (Selections(*Editor()).empty()) {
         setSelection(0, startOffset, endOffset);
         return;
@@ -215,6 +218,8 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
 }
 
 void EditorAccessible::removeSelection(int selectionIndex) {
+    if (Editor()->Transferring())
+        return;
     const std::vector<Selection> selections = Selections(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
@@ -230,6 +235,8 @@ void EditorAccessible::removeSelection(int selectionIndex) {
 }
 
 void EditorAccessible::setSelection(int selectionIndex, int startOffset, int endOffset) {
+    if (Editor()->Transferring())
+        return;
     const DocumentText document = QueryText(Editor());
     const long anchor = document.PositionOf(startOffset);
     const long caret = document.PositionOf(endOffset);
@@ -253,6 +260,8 @@ int EditorAccessible::cursorPosition() const {
 }
 
 void EditorAccessible::setCursorPosition(int position) {
+    if (Editor()->Transferring())
+        return;
     const DocumentText document = QueryText(Editor());
     Editor()->SendScintilla(Sci::SCI_GOTOPOS,
                             static_cast<unsigned long>(document.PositionOf(position)));

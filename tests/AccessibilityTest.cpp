@@ -634,6 +634,34 @@ TEST_F(AccessibilityTest, NothingIsEditedThroughTheInterfaceWhileAFileIsReadOrWr
     EXPECT_FALSE(EditorInterface()->state().readOnly);
 }
 
+// A load puts each block in at the caret, so a screen reader moving the caret
+// or the selection during a load would scatter the file's blocks.
+TEST_F(AccessibilityTest, TheCaretAndSelectionStayWhileAFileIsRead) {
+    std::string bytes;
+    for (int line = 0; bytes.size() < 3 * 131072; ++line)
+        bytes += "<p>" + std::to_string(line) + "</p>\n";
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, bytes);
+    int steps = 0;
+    desktop.duringProgress = [&] {
+        ++steps;
+        TextOf()->setCursorPosition(1);
+        TextOf()->setSelection(0, 2, 3);
+        TextOf()->addSelection(5, 7);
+        TextOf()->removeSelection(0);
+    };
+    theApp.LoadFile(path);
+    desktop.duringProgress = nullptr;
+    EXPECT_GE(steps, 3);
+    EXPECT_TRUE(EditorText() == bytes) << "the loaded text is not the file";
+    EXPECT_EQ(TextOf()->cursorPosition(), 0);
+
+    // Afterwards they move again.
+    TextOf()->setSelection(0, 2, 3);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONSTART), 2);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONEND), 3);
+}
+
 TEST_F(AccessibilityTest, AnEditThatWouldPassTheSizeLimitChangesNothing) {
     Load("0123456789");
     theApp.editorWindow->SetSizeLimit(12);
