@@ -16,10 +16,23 @@ void EditorApp::ChooseAndOpen() {
 }
 
 // An untitled document has no path to save to, so it asks for one.
+//
+// A save that failed while writing in place has put the old content back:
+// the same file, of the same size, with a new modification time. That is
+// still the file as it was read, not another program's version, and the next
+// Save must not say otherwise. A file replaced meanwhile is another one.
 bool EditorApp::Save() {
     if (filePath.empty())
         return SaveAs();
-    return OverwriteConfirmed() && SaveToFile();
+    if (!OverwriteConfirmed())
+        return false;
+    if (SaveToFile())
+        return true;
+    FileIdentity now;
+    if (diskIdentity && IdentifyFile(filePath, now) && now.device == diskIdentity->device &&
+        now.inode == diskIdentity->inode && now.size == diskIdentity->size)
+        diskIdentity = now;
+    return false;
 }
 
 // Another program may have replaced or rewritten the file since Varne read or
