@@ -16,10 +16,23 @@ void EditorApp::ChooseAndOpen() {
 }
 
 // An untitled document has no path to save to, so it asks for one.
+//
+// A save that failed while writing in place has put the old content back:
+// the same file, of the same size, with a new modification time. That is
+// still the file as it was read, not another program's version, and the next
+// Save must not say otherwise. A file replaced meanwhile is another one.
 bool EditorApp::Save() {
     if (filePath.empty())
         return SaveAs();
-    return OverwriteConfirmed() && SaveToFile();
+    if (!OverwriteConfirmed())
+        return false;
+    if (SaveToFile())
+        return true;
+    FileIdentity now;
+    if (diskIdentity && IdentifyFile(filePath, now) && now.device == diskIdentity->device &&
+        now.inode == diskIdentity->inode && now.size == diskIdentity->size)
+        diskIdentity = now;
+    return false;
 }
 
 // Another program may have replaced or rewritten the file since Varne read or
@@ -63,9 +76,10 @@ bool EditorApp::SaveAs() {
 }
 
 // Yes answers Cancel when the save does not happen, so the text is never
-// dropped on the strength of a save that failed or was called off.
+// dropped on the strength of a save that failed or was called off. Once the
+// editor has gone (the window closed) its text was given up already.
 int EditorApp::ConfirmDiscard() {
-    if (!modified)
+    if (!modified || !editorWindow)
         return platform::IDYES;
     const int answer = platform::CurrentDesktop().MessageBox(
         frameWindow, "Save changes to \"" + filePath + "\"?", "Varne", platform::MB_YESNOCANCEL);

@@ -174,7 +174,11 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
 
 // Only a save whose every step succeeded sets the save point and remembers the
 // file as written; any failure is reported and the document stays modified.
+// Without an editor there is no text, and nothing is written: an empty file
+// would pass for the document.
 bool EditorApp::SaveToFile() {
+    if (!editorWindow)
+        return false;
     const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
     FileStatus saved;

@@ -6,6 +6,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/EditorWindow.h"
 
 // The document file itself is never written without the user's word: the text
 // goes to a new file that replaces nothing, and its path goes to stderr, where
@@ -14,10 +15,10 @@ void EditorApp::PreserveUnsavedText() {
     if (!modified || !editorWindow)
         return;
     const std::string beside = filePath.empty() ? HomeFolder() + "/Untitled" : filePath;
-    const long length = SendEditor(SCI_GETLENGTH);
+    const Position length = SendEditor(SCI_GETLENGTH);
     std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](int64_t start, size_t count) {
-        GetTextRange(int(start), int(start + int64_t(count)), buffer.data());
+    const BlockSource source = [&](Position start, size_t count) {
+        GetTextRange(start, start + Position(count), buffer.data());
         return buffer.data();
     };
     std::string written;
@@ -31,7 +32,14 @@ void EditorApp::PreserveUnsavedText() {
 
 // No lets the logout go ahead without the changes, as Exit does after No: the
 // program ends at once, so that the session's end asks nothing again.
+//
+// A logout can arrive while a long load or save lets the event loop run.
+// Nothing may start then, least of all a second save of the same text, so
+// nothing is asked: with unsaved text the logout is called off, to be tried
+// again once the save is over.
 bool EditorApp::LogoutRequested() {
+    if (editorWindow && editorWindow->Transferring())
+        return !modified;
     const int answer = ConfirmDiscard();
     if (answer == platform::IDCANCEL)
         return false;

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <pwd.h>

@@ -160,6 +160,15 @@ DocumentText QueryText(EditorWindow* editor) {
     return DocumentText(*editor, editor->Accessibility().CurrentIndex());
 }
 
+// While a file is read into the editor or written from it, the progress
+// window keeps the person's input away, but a screen reader's requests still
+// arrive: an edit then would end up in the middle of the loaded file, or in a
+// saved file that no longer matches the document. Nor do the caret and the
+// selection move then, since a load adds each block at the caret.
+bool AcceptsEdits(EditorWindow* editor) {
+    return !editor->Transferring() && editor->SendScintilla(Sci::SCI_GETREADONLY) == 0;
+}
+
 } // namespace
 
 void* EditorAccessible::interface_cast(QAccessible::InterfaceType type) {
@@ -172,7 +181,7 @@ void* EditorAccessible::interface_cast(QAccessible::InterfaceType type) {
 
 QAccessible::State EditorAccessible::state() const {
     QAccessible::State state = QAccessibleWidget::state();
-    const bool readOnly = Editor()->SendScintilla(Sci::SCI_GETREADONLY) != 0;
+    const bool readOnly = !AcceptsEdits(Editor());
     state.multiLine = true;
     state.selectableText = true;
     state.readOnly = readOnly;
@@ -195,6 +204,8 @@ int EditorAccessible::selectionCount() const {
 }
 
 void EditorAccessible::addSelection(int startOffset, int endOffset) {
+    if (Editor()->Transferring())
+        return;
     if (Selections(*Editor()).empty()) {
         setSelection(0, startOffset, endOffset);
         return;
@@ -207,6 +218,8 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
 }
 
 void EditorAccessible::removeSelection(int selectionIndex) {
+    if (Editor()->Transferring())
+        return;
     const std::vector<Selection> selections = Selections(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
@@ -222,6 +235,8 @@ void EditorAccessible::removeSelection(int selectionIndex) {
 }
 
 void EditorAccessible::setSelection(int selectionIndex, int startOffset, int endOffset) {
+    if (Editor()->Transferring())
+        return;
     const DocumentText document = QueryText(Editor());
     const long anchor = document.PositionOf(startOffset);
     const long caret = document.PositionOf(endOffset);
@@ -245,6 +260,8 @@ int EditorAccessible::cursorPosition() const {
 }
 
 void EditorAccessible::setCursorPosition(int position) {
+    if (Editor()->Transferring())
+        return;
     const DocumentText document = QueryText(Editor());
     Editor()->SendScintilla(Sci::SCI_GOTOPOS,
                             static_cast<unsigned long>(document.PositionOf(position)));
@@ -413,12 +430,19 @@ void EditorAccessible::replaceText(int startOffset, int endOffset, const QString
 
 void EditorAccessible::Replace(int startOffset, int endOffset, const QString& text) {
     EditorWindow* editor = Editor();
-    if (editor->SendScintilla(Sci::SCI_GETREADONLY))
+    if (!AcceptsEdits(editor))
         return;
     const DocumentText document = QueryText(editor);
     const long start = document.PositionOf(startOffset);
     const long end = std::max(start, document.PositionOf(endOffset));
     const QByteArray bytes = text.toUtf8();
+    // The component checks the size limit only when it inserts, after the
+    // replaced text has gone: a replacement that does not fit must be refused
+    // before anything changes.
+    if (!editor->Accepts(bytes.size(), end - start)) {
+        emit editor->InsertionRefused();
+        return;
+    }
     editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
     editor->SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
     editor->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),

@@ -74,8 +74,6 @@ class AccessibilityNotifier : public QObject {
 
     // Starts following Qt's accessibility; called once the editor is complete.
     void Start();
-    // True while assistive technology listens.
-    bool Listening() const { return listening; }
     // True while the component must report each change before it happens.
     bool FollowsChanges() const { return listening && bulkDepth == 0; }
 

@@ -96,8 +96,9 @@ class EditorWindow : public QsciScintillaBase {
     // While a file is read into the window or written from it, the window
     // neither paints nor styles in idle time: the text that has arrived would
     // be styled and laid out again once the rest is there, and either would
-    // stretch the transfer.
+    // stretch the transfer. Nothing may edit the text meanwhile.
     void SetTransferring(bool transferring);
+    bool Transferring() const { return transferring; }
 
   signals:
     // What CanPaste() answers may have changed with the clipboard.

@@ -1,6 +1,7 @@
 // The document's size limit. Insertions that the window makes itself (pastes,
-// drops, typed text) are checked before anything changes, so that a paste over
-// a selection does not remove the selection and then stop. Everything else the
+// drops, typed text, a screen reader's edits) are checked before anything
+// changes, so that a paste over a selection does not remove the selection and
+// then stop. Everything else the
 // component inserts passes its insertion check, where a refused insertion is
 // replaced by nothing and the rest of the component's call is held off.
 #include <QInputMethodEvent>

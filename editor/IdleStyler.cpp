@@ -1,5 +1,6 @@
 #include "editor/IdleStyler.h"
 
+#include <QElapsedTimer>
 #include <Qsci/qsciscintillabase.h>
 #include <algorithm>
 

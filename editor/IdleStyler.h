@@ -11,7 +11,6 @@
 // as it always did.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -29,7 +28,6 @@ class IdleStyler : public QObject {
     void Wake();
     // While paused, no slice is styled and Wake() does nothing.
     void SetPaused(bool paused);
-    bool Running() const { return timer.isActive(); }
 
   private:
     void StyleSlice();

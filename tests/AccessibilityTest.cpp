@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -595,6 +596,125 @@ TEST_F(AccessibilityTest, EditingThroughTheInterfaceUsesTheComponentAndItsUndo) 
     // Events for these edits as for any other.
     Settle();
     EXPECT_FALSE(TextEvents().empty());
+}
+
+// The progress window keeps the person's keys away from a long load or save,
+// but a screen reader's requests still arrive while it runs.
+TEST_F(AccessibilityTest, NothingIsEditedThroughTheInterfaceWhileAFileIsReadOrWritten) {
+    std::string bytes;
+    while (bytes.size() < 3 * 131072)
+        bytes += "<p>line</p>\n";
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, bytes);
+    QAccessibleEditableTextInterface* edit = EditorInterface()->editableTextInterface();
+    std::vector<bool> readOnly;
+    desktop.duringProgress = [&] {
+        readOnly.push_back(EditorInterface()->state().readOnly);
+        edit->insertText(0, "X");
+        edit->deleteText(4, 6);
+    };
+    theApp.LoadFile(path);
+    // Compared whole, so that a failure does not print the long text.
+    EXPECT_TRUE(EditorText() == bytes) << "an edit got into the loaded text";
+    EXPECT_FALSE(theApp.modified);
+
+    TypeText("<!-- -->");
+    Command(IDM_SAVE);
+    desktop.duringProgress = nullptr;
+    EXPECT_TRUE(EditorText() == "<!-- -->" + bytes) << "the document was edited";
+    EXPECT_TRUE(ReadBytes(path) == EditorText()) << "the saved file is not the document";
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(desktop.progress.size(), 2u);
+    EXPECT_GE(readOnly.size(), 6u);
+    EXPECT_EQ(readOnly, std::vector<bool>(readOnly.size(), true));
+
+    // Afterwards the interface edits again.
+    edit->insertText(0, "X");
+    EXPECT_EQ(EditorText().substr(0, 10), "X<!-- --><");
+    EXPECT_FALSE(EditorInterface()->state().readOnly);
+}
+
+// A load puts each block in at the caret, so a screen reader moving the caret
+// or the selection during a load would scatter the file's blocks.
+TEST_F(AccessibilityTest, TheCaretAndSelectionStayWhileAFileIsRead) {
+    std::string bytes;
+    for (int line = 0; bytes.size() < 3 * 131072; ++line)
+        bytes += "<p>" + std::to_string(line) + "</p>\n";
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, bytes);
+    int steps = 0;
+    desktop.duringProgress = [&] {
+        ++steps;
+        TextOf()->setCursorPosition(1);
+        TextOf()->setSelection(0, 2, 3);
+        TextOf()->addSelection(5, 7);
+        TextOf()->removeSelection(0);
+    };
+    theApp.LoadFile(path);
+    desktop.duringProgress = nullptr;
+    EXPECT_GE(steps, 3);
+    EXPECT_TRUE(EditorText() == bytes) << "the loaded text is not the file";
+    EXPECT_EQ(TextOf()->cursorPosition(), 0);
+
+    // Afterwards they move again.
+    TextOf()->setSelection(0, 2, 3);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONSTART), 2);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONEND), 3);
+}
+
+TEST_F(AccessibilityTest, AnEditThatWouldPassTheSizeLimitChangesNothing) {
+    Load("0123456789");
+    theApp.editorWindow->SetSizeLimit(12);
+    QAccessibleEditableTextInterface* edit = EditorInterface()->editableTextInterface();
+    const auto refusals = [&] {
+        Settle();
+        return std::count_if(
+            desktop.messages.begin(), desktop.messages.end(),
+            [](const MessageRecord& m) { return m.text.rfind("The text was not added", 0) == 0; });
+    };
+
+    edit->replaceText(2, 4, "abcdef"); // 10 - 2 + 6 > 12
+    EXPECT_EQ(EditorText(), "0123456789") << "the replaced text is gone";
+    EXPECT_EQ(refusals(), 1);
+    edit->insertText(10, "abc");
+    EXPECT_EQ(EditorText(), "0123456789");
+    EXPECT_EQ(refusals(), 2);
+    EXPECT_TRUE(TextEvents().empty());
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
+
+    // What fits goes in whole.
+    edit->replaceText(2, 4, "abcd");
+    EXPECT_EQ(EditorText(), "01abcd456789");
+    EXPECT_EQ(refusals(), 2);
+    EXPECT_EQ(Replay("0123456789", TextEvents()), AllText());
+}
+
+// At the size limit the component turns a refused insertion into an empty one,
+// and the window refuses typed text before the component sees it: neither is
+// reported, and the offsets stay those of the text.
+TEST_F(AccessibilityTest, ARefusedInsertionIsNotReportedAndLeavesTheOffsetsRight) {
+    const std::string bytes = "ab\xC3\xA9\n\xE6\x97\xA5";
+    Load(bytes);
+    theApp.editorWindow->SetSizeLimit(Position(bytes.size()));
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    AddText("x");
+    Key(Qt::Key_D, Qt::ControlModifier); // the component duplicates the line
+    TypeKeys("y");
+    Settle();
+    EXPECT_EQ(EditorText(), bytes);
+    EXPECT_TRUE(TextEvents().empty());
+    EXPECT_EQ(AllText(), U(u"ab\u00E9\n\u65E5"));
+    EXPECT_EQ(TextOf()->cursorPosition(), 2);
+
+    // With room made, the next change is reported where it happens.
+    const QString before = AllText();
+    Key(Qt::Key_Backspace);
+    TypeKeys("z");
+    EXPECT_EQ(EditorText(), "az\xC3\xA9\n\xE6\x97\xA5");
+    EXPECT_EQ(Replay(before, TextEvents()), U(u"az\u00E9\n\u65E5"));
+    EXPECT_EQ(TextOf()->cursorPosition(), 2);
+    EXPECT_EQ(TextOf()->text(2, 4), U(u"\u00E9\n"));
 }
 
 TEST_F(AccessibilityTest, QueriesOutsideTheTextStayInsideTheDocument) {

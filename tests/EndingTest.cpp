@@ -196,4 +196,74 @@ TEST_F(EndingTest, ALogoutAsksTheSaveQuestionAndCancelCallsItOff) {
     EXPECT_TRUE(desktop.quits.empty()) << "saved: the session ends the program itself";
 }
 
+// The progress window of a long load or save lets the event loop run, and a
+// signal is handled there: during a load nothing is unsaved and nothing is
+// written; during a save the whole text goes to the emergency copy.
+TEST_F(EndingTest, ASignalDuringALoadWritesNothingAndDuringASaveKeepsTheWholeText) {
+    const std::string path = dir.Path("page.html");
+    const std::string bytes = std::string(3 * 131072, 'a') + "end";
+    WriteBytes(path, bytes);
+    bool raised = false;
+    desktop.duringProgress = [&] {
+        if (!raised) {
+            raised = true;
+            ::raise(SIGTERM);
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    {
+        platform::EndingWatch watch(theApp.EndingHandlers());
+        testing::internal::CaptureStderr();
+        theApp.LoadFile(path);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(watch.CaughtSignal(), SIGTERM);
+    }
+    EXPECT_EQ(desktop.quits, std::vector<int>{128 + SIGTERM});
+    EXPECT_EQ(ListFolder(dir.Root()), std::vector<std::string>{"page.html"});
+    EXPECT_TRUE(ReadBytes(path) == bytes);
+
+    AddText(unsaved);
+    raised = false;
+    desktop.quits.clear();
+    {
+        platform::EndingWatch watch(theApp.EndingHandlers());
+        testing::internal::CaptureStderr();
+        Command(IDM_SAVE);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(path + ".varne-unsaved"), std::string::npos) << said;
+    }
+    desktop.duringProgress = nullptr;
+    EXPECT_EQ(desktop.quits, std::vector<int>{128 + SIGTERM});
+    EXPECT_TRUE(ReadBytes(path + ".varne-unsaved") == unsaved + bytes);
+    EXPECT_TRUE(ReadBytes(path) == unsaved + bytes) << "the save asked for goes on";
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+}
+
+// A long save lets the event loop run, and the session manager's request can
+// come in then: no question and no second save of the same text meanwhile.
+TEST_F(EndingTest, ALogoutDuringASaveIsCalledOffWithoutAQuestion) {
+    const std::string path = OpenedAndEdited("saved text");
+    const std::string more(3 * 131072, 'x'); // a few blocks, a few progress steps
+    AddText(more);
+    std::vector<bool> answers;
+    desktop.duringProgress = [&] { answers.push_back(theApp.LogoutRequested()); };
+    Command(IDM_SAVE);
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_FALSE(answers.empty());
+    EXPECT_EQ(answers, std::vector<bool>(answers.size(), false)) << "unsaved text: called off";
+    EXPECT_EQ(desktop.progress.size(), 2u) << "one load and one save, no other";
+    EXPECT_TRUE(ReadBytes(path) == unsaved + more);
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_TRUE(desktop.quits.empty());
+
+    // While a file is read there is nothing unsaved: the logout goes ahead.
+    answers.clear();
+    theApp.LoadFile(path);
+    desktop.duringProgress = nullptr;
+    EXPECT_FALSE(answers.empty());
+    EXPECT_EQ(answers, std::vector<bool>(answers.size(), true));
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_TRUE(EditorText() == unsaved + more);
+}
+
 } // namespace

@@ -203,6 +203,30 @@ TEST_F(SaveConflictTest, NoQuestionWhenTheFileIsUntouchedOrGone) {
     EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
 }
 
+// A file with a second name is written in place, beside a copy of its old
+// content that goes again: what Save remembers is the file as written, so the
+// next Save asks nothing.
+TEST_F(SaveConflictTest, AFileWrittenInPlaceIsKnownAsWritten) {
+    const std::string path = OpenedAndEdited("original");
+    const std::string second = dir.Path("second.html");
+    ASSERT_EQ(::link(path.c_str(), second.c_str()), 0);
+    Command(IDM_SAVE);
+    TypeText("again ");
+    Command(IDM_SAVE);
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_EQ(ReadBytes(second), "mine again original") << "the names still share the file";
+    EXPECT_EQ(ListFolder(dir.Root()), (std::vector<std::string>{"page.html", "second.html"}));
+    EXPECT_FALSE(theApp.modified);
+
+    // Another program's write after that is still noticed.
+    WriteBytes(second, "theirs");
+    TypeText("x");
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), Question(path));
+    EXPECT_EQ(ReadBytes(path), "theirs");
+}
+
 TEST_F(SaveConflictTest, SaveAsToAnotherNameIsNotAffected) {
     const std::string path = OpenedAndEdited("original");
     ReplacedByAnotherProgram(path, "their version");

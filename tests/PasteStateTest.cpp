@@ -10,6 +10,7 @@
 #include <QTest>
 #include <functional>
 
+#include "editor/ClipboardBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 #include "tests/TestSupport.h"
@@ -138,6 +139,33 @@ TEST_F(PasteStateTest, RefreshingTheMenusAsksTheClipboardNothing) {
     }
     EXPECT_EQ(data->questions, afterTheChange);
     EXPECT_TRUE(MenuEnabled(IDM_PASTE));
+}
+
+// The editor's own copy keys run no menu command, which would refresh the
+// menus anyway: the clipboard's change alone enables Paste, for Varne's own
+// bytes as for text.
+TEST_F(PasteStateTest, ACopyInsideVarneEnablesPasteAtOnce) {
+    AddText("line one\nline two\n");
+    theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, 0UL, 4);
+    const struct {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* copied;
+    } copies[] = {
+        {"Ctrl+Insert", Qt::Key_Insert, Qt::ControlModifier, "line"},
+        {"Ctrl+Shift+T", Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, "line one\n"},
+    };
+    for (const auto& copy : copies) {
+        SCOPED_TRACE(copy.what);
+        QApplication::clipboard()->clear();
+        ASSERT_FALSE(MenuEnabled(IDM_PASTE));
+        QTest::keyClick(theApp.editorWindow, copy.key, copy.modifiers);
+        EXPECT_TRUE(MenuEnabled(IDM_PASTE));
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(data->data(varneBytesType), QByteArray(copy.copied));
+    }
 }
 
 TEST_F(PasteStateTest, ReadOnlyEditorGreysPasteWhateverTheClipboardHolds) {

@@ -1,6 +1,7 @@
 // Long loads and saves report their progress; a load can be cancelled and then
 // leaves nothing of the file behind. The Qt progress window appears only for
 // long work, keeps its text plain and lets only cancellable work be cancelled.
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -89,6 +90,40 @@ TEST_F(ProgressTest, ACancelledLoadLeavesAnEmptyUntitledDocument) {
     EXPECT_EQ(paints, 1);
     TypeText("new");
     EXPECT_EQ(EditorText(), "new");
+}
+
+// Nothing of the file the load was cancelled on, nor of the one before it,
+// stays: not its line ends, not its name for Save, not a screen reader's text.
+TEST_F(ProgressTest, ACancelledLoadForgetsTheFileForEverythingThatFollows) {
+    const std::string first = dir.Path("first.html");
+    WriteBytes(first, "<p>\r\nfirst</p>\r\n");
+    theApp.LoadFile(first);
+    ActiveAccessibility reader;
+    const std::string path = dir.Path("big.html");
+    WriteBytes(path, Blocks(5));
+    desktop.cancelAtStep = 2;
+    theApp.LoadFile(path);
+    QApplication::processEvents();
+
+    const std::vector<AccessibilityRecord> heard = reader.Events(
+        {QAccessible::TextInserted, QAccessible::TextRemoved, QAccessible::TextUpdated});
+    ASSERT_EQ(heard.size(), 1u) << "one update for the whole load";
+    EXPECT_EQ(heard[0].type, QAccessible::TextRemoved);
+    EXPECT_EQ(heard[0].position, 0);
+    EXPECT_EQ(heard[0].removed, "<p>\r\nfirst</p>\r\n");
+    QAccessibleTextInterface* text =
+        QAccessible::queryAccessibleInterface(theApp.editorWindow)->textInterface();
+    EXPECT_EQ(text->characterCount(), 0);
+
+    TypeText("a");
+    QTest::keyClick(theApp.editorWindow, Qt::Key_Return);
+    EXPECT_EQ(EditorText(), "a\n") << "a new document's line end, not the first file's";
+    const std::string saved = dir.Path("saved.html");
+    desktop.fileNames = {saved};
+    Command(IDM_SAVE); // asks for a name; no question about a changed file
+    EXPECT_EQ(ReadBytes(saved), "a\n");
+    EXPECT_TRUE(desktop.messages.empty()) << LastMessage();
+    EXPECT_EQ(ReadBytes(path), Blocks(5));
 }
 
 TEST_F(ProgressTest, AnEmptyFileReportsNoSteps) {

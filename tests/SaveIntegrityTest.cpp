@@ -192,6 +192,13 @@ TEST_F(SaveIntegrityTest, AFileReplacedByAnotherAfterTheCheckIsNotWritten) {
     EXPECT_TRUE(theApp.modified);
     EXPECT_EQ(ReadBytes(path), "someone else's");
     EXPECT_EQ(ReadBytes(dir.Path("second-link")), "old");
+
+    // Their file is not taken for the one Varne read.
+    SetSaveCheckedHook(nullptr);
+    desktop.answers = {platform::IDNO};
+    Command(IDM_SAVE);
+    EXPECT_NE(LastMessage().find("has changed on disk"), std::string::npos) << LastMessage();
+    EXPECT_EQ(ReadBytes(path), "someone else's");
 }
 
 // Single files are often mounted into containers. A rename cannot replace a
@@ -251,6 +258,14 @@ TEST_F(SaveIntegrityTest, AnInPlaceWriteThatFailsPartWayPutsTheOldContentBack) {
     EXPECT_TRUE(theApp.modified);
     EXPECT_EQ(ReadBytes(path), oldBytes);
     EXPECT_EQ(ListFolder(dir.Root()), (std::vector<std::string>{"page.html", "second-link"}));
+
+    // Putting the old content back touched the file, but it is still the file
+    // Varne read: the next Save asks nothing.
+    const size_t messages = desktop.messages.size();
+    Command(IDM_SAVE);
+    EXPECT_EQ(desktop.messages.size(), messages) << LastMessage();
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_TRUE(ReadBytes(dir.Path("second-link")) == EditorText());
 }
 
 TEST_F(SaveIntegrityTest, NewFilesGetTheModeTheUmaskGivesAndTheUmaskStays) {

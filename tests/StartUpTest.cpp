@@ -218,6 +218,25 @@ TEST_F(StartUpTest, ClosingACleanDocumentQuitsWithStatusZero) {
     QApplication::processEvents();
 }
 
+// Between the close and the end of the event loop a logout request or a
+// command can still come in: the text was given up, so nothing is asked, and
+// the document that is gone is never saved as an empty one.
+TEST_F(StartUpTest, AfterClosingWithoutSavingNothingIsAskedOrWritten) {
+    const std::string path = dir.Path("page.html");
+    WriteBytes(path, "saved text");
+    theApp.LoadFile(path);
+    TypeText("unsaved ");
+    desktop.answers = {platform::IDNO};
+    EXPECT_TRUE(Frame()->close());
+    ASSERT_EQ(theApp.editorWindow, nullptr);
+
+    EXPECT_TRUE(theApp.LogoutRequested());
+    theApp.ExecuteCommand(IDM_SAVE);
+    theApp.ExecuteCommand(IDM_EXIT);
+    EXPECT_EQ(ReadBytes(path), "saved text");
+    EXPECT_EQ(desktop.messages.size(), 1u) << LastMessage();
+}
+
 TEST_F(StartUpTest, CancellingTheQuestionOnCloseKeepsEverything) {
     TypeText("unsaved");
     desktop.answers = {platform::IDCANCEL};
