@@ -1,5 +1,6 @@
 # Helpers for driving the real binary in a real X server with real key presses.
-# Each script runs inside xvfb-run; the binary is $VARNE.
+# Each script gets an X server of its own ($xserver, which it may kill) with a
+# window manager; the binary is $VARNE and the test helpers' folder $HELPERS.
 #
 # Nothing here sleeps for a fixed time: a step that needs something (the window
 # manager, a window, the keyboard focus, a file, a caption, the end of the
@@ -9,9 +10,21 @@
 
 set -u
 work=$(mktemp -d /tmp/varne-smoke-XXXXXX)
-trap 'kill $wm 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR="$work/runtime"
+# A home of its own, where Qt keeps the file dialog's history and Varne its
+# copies of unsaved text, so that no test touches the user's files or sees
+# what an earlier one left.
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
+# Nor does Varne join the session, session bus or screen reader of a desktop
+# the tests run from; it starts a bus of its own for its own X server.
+unset SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
+mkdir "$HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# Processes that end with the script, the last started first.
+background=()
+stop_at_exit() { background=("$1" "${background[@]}"); }
+trap 'kill "${background[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
 # Runs a command every 50 ms until it succeeds, for at most SECONDS seconds.
 # Usage: poll SECONDS COMMAND [ARGUMENT...]
@@ -30,10 +43,18 @@ fail() {
     exit 1
 }
 
+# Xvfb picks a free display itself, so that scripts running at the same time
+# never race for one, and writes its number once it takes connections.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xserver=$!
+stop_at_exit $xserver
+poll 20 test -s "$work/display" || fail "Xvfb gave no display number"
+export DISPLAY=":$(cat "$work/display")"
+
 # The window manager says how many desktops there are once it manages the screen.
 wm_ready() { xdotool get_num_desktops >/dev/null 2>&1; }
 openbox >/dev/null 2>&1 &
-wm=$!
+stop_at_exit $!
 poll 20 wm_ready || fail "openbox did not start"
 
 # The first visible window whose name matches the pattern, if any.
@@ -71,8 +92,7 @@ start_varne() {
 caption() { xdotool getwindowname "$frame"; }
 
 # Returns once Varne has handled every X event it had been sent so far (what
-# it does with key presses among them may still be finishing). Needs the
-# test helpers' folder in $HELPERS.
+# it does with key presses among them may still be finishing).
 sync_varne() { "$HELPERS/x-helper" ping "$frame"; }
 
 # Returns once Varne has also acted on those events: the second answer comes

@@ -3,12 +3,10 @@
 # logout off and keeps the program, No lets it end without writing anything.
 # The session manager is a small stand-in ($SESSION_MANAGER_STAND_IN).
 . "$(dirname "$0")/lib.sh"
-export HOME="$work/home"
-mkdir "$HOME"
 
 "$SESSION_MANAGER_STAND_IN" "$work/address" >"$work/session.log" 2>&1 &
 manager=$!
-trap 'kill $wm $manager 2>/dev/null; rm -rf "$work"' EXIT
+stop_at_exit $manager
 poll 20 test -s "$work/address" || fail "no session manager"
 export SESSION_MANAGER=$(cat "$work/address")
 

@@ -15,8 +15,7 @@ wait_no_window '^Save File$' || fail "the Save File dialog stayed"
 wait_focus "$frame" || fail "the Varne window did not get the focus back"
 
 printf 'from xclip' | xclip -selection clipboard -quiet >"$work/xclip.log" 2>&1 &
-xclip=$!
-trap 'kill $xclip $wm 2>/dev/null; rm -rf "$work"' EXIT
+stop_at_exit $!
 clipboard_holds() { [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
 poll 20 clipboard_holds 'from xclip' || fail "xclip did not take the clipboard"
 # Ctrl+V is pressed at the earliest moment it can work: Varne asks the new

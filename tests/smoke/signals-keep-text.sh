@@ -4,8 +4,6 @@
 # file, the file itself untouched, and the program ends by the signal that
 # asked it to.
 . "$(dirname "$0")/lib.sh"
-export HOME="$work/home"
-mkdir "$HOME"
 
 start_varne
 type_text "<p>never saved</p>"

@@ -6,8 +6,7 @@
 
 start_varne
 "$HELPERS/x-helper" silent-owner >"$work/owner.log" 2>&1 &
-owner=$!
-trap 'kill $owner $wm 2>/dev/null; rm -rf "$work"' EXIT
+stop_at_exit $!
 poll 20 grep -q '^question TARGETS$' "$work/owner.log" || fail "Varne did not ask what the clipboard offers"
 
 type_text "<p>"
