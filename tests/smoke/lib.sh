@@ -71,9 +71,28 @@ wait_window() {
 window_gone() { ! window_shown "$1"; }
 wait_no_window() { poll "${2:-20}" window_gone "$1"; }
 
+# The names of the visible windows and of the one with the keyboard focus, to
+# say in a failure what was on the screen.
+shown_windows() {
+    local window names=""
+    for window in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        names="$names '$(xdotool getwindowname "$window" 2>/dev/null)'"
+    done
+    echo "windows shown:${names:- none}; focus on '$(xdotool getwindowfocus getwindowname 2>/dev/null)'"
+}
+
 # Waits until the window has the keyboard focus, so that keys go to it.
 has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 wait_focus() { poll "${2:-20}" has_focus "$1"; }
+
+# Waits for a visible window whose name matches the pattern to have the
+# keyboard focus, and prints its id.
+wait_active() {
+    local window
+    window=$(wait_window "$1") || return 1
+    wait_focus "$window" || return 1
+    echo "$window"
+}
 
 # Asks the window manager to bring the window to the front and waits for the focus.
 activate() {
@@ -81,12 +100,13 @@ activate() {
     wait_focus "$1"
 }
 
-# Starts the editor and waits for its frame to have the focus; sets $app and $frame.
+# Starts the editor and waits for its frame to have the focus; sets $app and
+# $frame. Arguments are NAME=VALUE settings for its environment.
 start_varne() {
-    "$VARNE" >"$work/varne.log" 2>&1 &
+    env "$@" "$VARNE" >"$work/varne.log" 2>&1 &
     app=$!
-    frame=$(wait_window '^Varne - ') || fail "no Varne window"
-    activate "$frame" || fail "the Varne window did not get the focus"
+    frame=$(wait_window '^Varne - ') || fail "no Varne window; $(shown_windows)"
+    activate "$frame" || fail "the Varne window did not get the focus; $(shown_windows)"
 }
 
 caption() { xdotool getwindowname "$frame"; }
@@ -108,10 +128,55 @@ wait_caption() { poll "${2:-20}" caption_is "$1"; }
 file_holds() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 wait_file() { poll "${3:-20}" file_holds "$1" "$2"; }
 
+# Opens the file through Ctrl+O and the Open File dialog; returns once the
+# caption names it, which it does before the first byte is read.
+start_open() {
+    keys ctrl+o
+    wait_active '^Open File$' >/dev/null || fail "no Open File dialog with the focus; $(shown_windows)"
+    type_text "$1"
+    keys Return
+    wait_caption "Varne - $1" || fail "$1 not opened: caption '$(caption)'; $(shown_windows)"
+}
+
+# Opens the file and waits for the frame to have the focus back, for the keys
+# that follow.
+open_file() {
+    start_open "$1"
+    wait_focus "$frame" || fail "the Varne window did not get the focus back; $(shown_windows)"
+}
+
+# Saves the document under the path through File > Save As, replacing any name
+# the dialog proposes; returns once the caption names it, which it does only
+# once the file is written whole, and the frame has the focus back.
+save_as() {
+    keys alt+f a
+    wait_active '^Save File$' >/dev/null || fail "no Save File dialog with the focus; $(shown_windows)"
+    keys ctrl+a
+    type_text "$1"
+    keys Return
+    wait_caption "Varne - $1" || fail "not saved as $1: caption '$(caption)'; $(shown_windows)"
+    wait_focus "$frame" || fail "the Varne window did not get the focus back; $(shown_windows)"
+}
+
+# Another program, xclip, takes the clipboard with the file's bytes; returns
+# once Varne has its answer to what the clipboard offers. Varne asks a new
+# owner as soon as it hears of it, so once it has handled its events its
+# question is on its way to xclip; xclip answers questions in turn, so once it
+# has answered one more, its answer to Varne is on its way to Varne, ahead of
+# any key pressed afterwards.
+clipboard_holds() { xclip -o -selection clipboard 2>/dev/null | cmp -s - "$1"; }
+clipboard_from_xclip() {
+    xclip -quiet -selection clipboard -i "$1" >/dev/null 2>&1 &
+    stop_at_exit $!
+    poll 20 clipboard_holds "$1" || fail "xclip did not take the clipboard"
+    sync_varne || fail "Varne did not answer a ping"
+    clipboard_holds "$1" || fail "xclip stopped answering"
+}
+
 # Waits for the editor to exit and checks its status.
 app_gone() { ! kill -0 "$app" 2>/dev/null; }
 expect_exit() {
-    poll 20 app_gone || fail "Varne did not exit"
+    poll 20 app_gone || fail "Varne did not exit; $(shown_windows)"
     wait "$app"
     status=$?
     [ "$status" -eq "$1" ] || { cat "$work/varne.log" >&2; fail "exit status $status, expected $1"; }
