@@ -182,5 +182,5 @@ expect_exit() {
     [ "$status" -eq "$1" ] || { cat "$work/varne.log" >&2; fail "exit status $status, expected $1"; }
 }
 
-keys() { xdotool key --clearmodifiers --delay 60 "$@"; }
-type_text() { xdotool type --delay 30 "$1"; }
+keys() { xdotool key --clearmodifiers --delay 12 "$@"; }
+type_text() { xdotool type --delay 6 "$1"; }
