@@ -28,7 +28,8 @@ rm "$hold"
 wait_no_window '^Varne$' || fail "the progress window stayed after the load; $(shown_windows)"
 wait_focus "$frame" || fail "the Varne window did not get the focus back; $(shown_windows)"
 save_as "$work/loaded.html"
-cmp "$big" "$work/loaded.html" || fail "the loaded document is not the file"
+cmp "$big" "$work/loaded.html" ||
+    fail "the document is not the file it loaded: keys typed during the load reached it, or bytes were lost"
 
 # A load cancelled with Escape: nothing of the file stays.
 touch "$hold"
