@@ -3,12 +3,10 @@
 # logout off and keeps the program, No lets it end without writing anything.
 # The session manager is a small stand-in ($SESSION_MANAGER_STAND_IN).
 . "$(dirname "$0")/lib.sh"
-export HOME="$work/home"
-mkdir "$HOME"
 
 "$SESSION_MANAGER_STAND_IN" "$work/address" >"$work/session.log" 2>&1 &
 manager=$!
-trap 'kill $wm $manager 2>/dev/null; rm -rf "$work"' EXIT
+stop_at_exit $manager
 poll 20 test -s "$work/address" || fail "no session manager"
 export SESSION_MANAGER=$(cat "$work/address")
 
@@ -25,14 +23,16 @@ type_text "<p>unsaved</p>"
 settle || fail "Varne did not answer a ping"
 
 kill -USR1 "$manager"
-wait_window '^Varne$' >/dev/null || fail "no question at logout"
+wait_active '^Varne$' >/dev/null || fail "no question with the focus at logout; $(shown_windows)"
 keys Escape
 wait_session "done cancel=1"
-kill -0 "$app" 2>/dev/null || fail "Varne ended although the logout was called off"
+# Had Varne been about to end, it would have stopped answering once it had
+# handled its events.
+settle && kill -0 "$app" 2>/dev/null || fail "Varne ended although the logout was called off"
 [ "$(caption)" = "Varne - " ] || fail "caption '$(caption)'"
 
 kill -USR1 "$manager"
-wait_window '^Varne$' >/dev/null || fail "no question at the second logout"
+wait_active '^Varne$' >/dev/null || fail "no question with the focus at the second logout; $(shown_windows)"
 keys n
 wait_session "done cancel=0"
 expect_exit 0

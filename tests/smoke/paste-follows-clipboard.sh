@@ -8,32 +8,18 @@ type_text "<p>"
 # Save As, cancelled: a command, after which the menus say that the empty
 # clipboard holds nothing to paste.
 keys alt+f a
-dialog=$(wait_window '^Save File$') || fail "no Save File dialog"
-wait_focus "$dialog" || fail "the Save File dialog did not get the focus"
+wait_active '^Save File$' >/dev/null || fail "no Save File dialog with the focus; $(shown_windows)"
 keys Escape
-wait_no_window '^Save File$' || fail "the Save File dialog stayed"
-wait_focus "$frame" || fail "the Varne window did not get the focus back"
+wait_no_window '^Save File$' || fail "the Save File dialog stayed; $(shown_windows)"
+wait_focus "$frame" || fail "the Varne window did not get the focus back; $(shown_windows)"
 
-printf 'from xclip' | xclip -selection clipboard -quiet >"$work/xclip.log" 2>&1 &
-xclip=$!
-trap 'kill $xclip $wm 2>/dev/null; rm -rf "$work"' EXIT
-clipboard_holds() { [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
-poll 20 clipboard_holds 'from xclip' || fail "xclip did not take the clipboard"
-# Ctrl+V is pressed at the earliest moment it can work: Varne asks the new
-# owner what it offers when it hears of it, so once it has handled its events
-# its question is on its way to xclip; xclip answers questions in turn, so
-# once it has answered one more, its answer to Varne is on its way to Varne,
-# ahead of the key press.
-sync_varne || fail "Varne did not answer a ping"
-clipboard_holds 'from xclip' || fail "xclip stopped answering"
-
+# Ctrl+V is pressed at the earliest moment it can work: as soon as Varne has
+# xclip's answer to what the clipboard offers.
+printf 'from xclip' >"$work/copied.txt"
+clipboard_from_xclip "$work/copied.txt"
 keys ctrl+v
-keys alt+f a
-dialog=$(wait_window '^Save File$') || fail "no Save File dialog"
-wait_focus "$dialog" || fail "the Save File dialog did not get the focus"
-type_text "$work/pasted.html"
-keys Return
-wait_file "$work/pasted.html" "<p>from xclip" || fail "saved: '$(cat "$work/pasted.html" 2>/dev/null)'"
+save_as "$work/pasted.html"
+file_holds "$work/pasted.html" "<p>from xclip" || fail "saved: '$(cat "$work/pasted.html" 2>/dev/null)'"
 
 keys alt+f x
 expect_exit 0

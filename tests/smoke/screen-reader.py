@@ -121,14 +121,33 @@ def switch_screen_reader_on():
                                         GLib.Variant("b", True))))
 
 
+def find_window(pattern):
+    """The first visible window whose name matches the pattern, or None."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", pattern],
+                           capture_output=True, text=True).stdout.split()
+    return found[0] if found else None
+
+
+def has_focus(window):
+    return subprocess.run(["xdotool", "getwindowfocus"], capture_output=True,
+                          text=True).stdout.strip() == window
+
+
+def wait_active(what, pattern):
+    """Waits for a window to show and to have the keyboard focus, so that keys
+    go to it."""
+    window = poll(what, lambda: find_window(pattern))
+    poll("the keyboard focus on " + what, lambda: has_focus(window))
+    return window
+
+
 def start_varne():
     log = open(os.path.join(os.environ["XDG_RUNTIME_DIR"], "varne.log"), "w")
     varne = subprocess.Popen([VARNE], stdout=log, stderr=subprocess.STDOUT)
     started.append((varne, False))
-    window = poll("the Varne window", lambda: subprocess.run(
-        ["xdotool", "search", "--onlyvisible", "--name", "^Varne - "],
-        capture_output=True, text=True).stdout.split())[0]
-    xdotool("windowactivate", "--sync", window)
+    window = poll("the Varne window", lambda: find_window("^Varne - "))
+    xdotool("windowactivate", window)
+    poll("the keyboard focus on the Varne window", lambda: has_focus(window))
     return varne
 
 
@@ -297,9 +316,7 @@ def quit_varne(varne):
     # File > Exit, and No to the question about the unsaved text.
     xdotool("key", "alt+f")
     xdotool("key", "x")
-    poll("the question", lambda: subprocess.run(
-        ["xdotool", "search", "--onlyvisible", "--name", "^Varne$"],
-        capture_output=True, text=True).stdout.strip())
+    wait_active("the question", "^Varne$")
     xdotool("key", "n")
     poll("Varne to exit", lambda: varne.poll() is not None)
     if varne.returncode != 0:
@@ -314,16 +331,20 @@ def main():
         switch_screen_reader_on()
         listener = listen()
         varne = start_varne()
+        application = varne_application(varne.pid)
     elif mode == "after-start":
         varne = start_varne()
         # Varne runs, with no accessibility bus; then the desktop's bus starts
         # with the screen reader's flag on, as when a reader is started.
         start_accessibility_bus("--screen-reader=1")
+        # The reader listens once Varne is on the bus. Qt asks for the
+        # listeners as it joins and only then starts to hear of new ones, so
+        # one registered while it joins would go unheard for good.
+        application = varne_application(varne.pid)
         listener = listen()
     else:
         fail("unknown mode " + mode)
 
-    application = varne_application(varne.pid)
     editor = find_editor(application)
     wait_until_heard(editor)
     check_typing(editor)

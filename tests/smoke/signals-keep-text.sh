@@ -4,13 +4,11 @@
 # file, the file itself untouched, and the program ends by the signal that
 # asked it to.
 . "$(dirname "$0")/lib.sh"
-export HOME="$work/home"
-mkdir "$HOME"
 
 start_varne
 type_text "<p>never saved</p>"
 keys ctrl+n
-wait_window '^Varne$' >/dev/null || fail "no question before New"
+wait_window '^Varne$' >/dev/null || fail "no question before New; $(shown_windows)"
 kill -TERM "$app"
 expect_exit 143
 copy="$HOME/Untitled.varne-unsaved"
@@ -19,11 +17,7 @@ grep -qF "$copy" "$work/varne.log" || fail "the copy's path is not on stderr"
 
 printf 'saved' >"$work/page.html"
 start_varne
-keys ctrl+o
-wait_window '^Open File$' >/dev/null || fail "no Open File dialog"
-type_text "$work/page.html"
-keys Return
-wait_caption "Varne - $work/page.html" || fail "not opened: caption '$(caption)'"
+open_file "$work/page.html"
 type_text "edit "
 settle || fail "Varne did not answer a ping"
 kill -HUP "$app"

@@ -20,8 +20,7 @@ type_text "<p>typed</p>"
 
 # File > Exit from the keyboard; the text is unsaved, so answer No.
 keys alt+f x
-question=$(wait_window '^Varne$') || fail "no question before exit"
-wait_focus "$question" || fail "the question did not get the focus"
+wait_active '^Varne$' >/dev/null || fail "no question with the focus before exit; $(shown_windows)"
 keys n
 expect_exit 0
 echo "PASS"

@@ -8,6 +8,7 @@
 //                           waits (at most 20 s) for the answer, which it
 //                           gives once it has handled every event it had
 //                           before: a barrier for "it has seen everything".
+//                           Fails at once if the window is gone.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +86,12 @@ int Ping(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_window_t 
     pollfd descriptor = {xcb_get_file_descriptor(connection), POLLIN, 0};
     while (std::chrono::steady_clock::now() < deadline) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+            // The only request that can fail is the ping: the window is gone.
+            if (event->response_type == 0) {
+                std::free(event);
+                std::fprintf(stderr, "x-helper: window 0x%x is gone\n", window);
+                return 1;
+            }
             const auto* answer = reinterpret_cast<xcb_client_message_event_t*>(event);
             const bool answered = (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
                                   answer->type == protocols && answer->data.data32[0] == ping &&
