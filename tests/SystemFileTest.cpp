@@ -13,7 +13,7 @@
 
 namespace {
 
-class SpecialFileTest : public EditorTest {
+class SystemFileTest : public EditorTest {
   protected:
     // Loads path and returns how long that took.
     std::chrono::steady_clock::duration Load(const std::string& path) {
@@ -31,7 +31,7 @@ class SpecialFileTest : public EditorTest {
     }
 };
 
-TEST_F(SpecialFileTest, SmallSystemFilesLoadAsTheyReadNow) {
+TEST_F(SystemFileTest, SmallSystemFilesLoadAsTheyReadNow) {
     // /proc reports a size of 0, /sys a page, whatever the file holds; neither
     // means that the file changed while it was read.
     theApp.LoadFile("/proc/self/status");
@@ -49,7 +49,7 @@ TEST_F(SpecialFileTest, SmallSystemFilesLoadAsTheyReadNow) {
     EXPECT_LT(int64_t(EditorText().size()), int64_t(st.st_size));
 }
 
-TEST_F(SpecialFileTest, AnEndlessSystemFileIsRefusedAfterABoundedRead) {
+TEST_F(SystemFileTest, AnEndlessSystemFileIsRefusedAfterABoundedRead) {
     // Eight bytes for every page of the address space: far more than anyone
     // can hold.
     AddText("current text");
@@ -58,7 +58,7 @@ TEST_F(SpecialFileTest, AnEndlessSystemFileIsRefusedAfterABoundedRead) {
                   "It is a special file of the system that goes on past 16 MiB");
 }
 
-TEST_F(SpecialFileTest, ASystemFileThatWouldWaitIsRefusedAtOnce) {
+TEST_F(SystemFileTest, ASystemFileThatWouldWaitIsRefusedAtOnce) {
     // The trace pipe waits for trace data, which nothing produces here.
     const std::string pipe = "/sys/kernel/tracing/trace_pipe";
     if (::geteuid() != 0 || ::access(pipe.c_str(), R_OK) != 0)
