@@ -81,6 +81,7 @@ class EditorApp {
     void ShowMessage(const std::string& text);
     bool ConfirmReplace(const std::string& path);
     void ReserveRoomFor(int64_t bytes);
+    BlockSource TextBlocks();
     Position DocumentLimit() const;
     void ReportRefusedInsertion();
     void FollowFirstLineEnd();

@@ -172,6 +172,15 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
     SendEditor(EM_GETTEXTRANGE, 0, &range);
 }
 
+// The document's text as a save asks for it, a block at a time, through a
+// buffer of one block and the NUL the component writes after it.
+BlockSource EditorApp::TextBlocks() {
+    return [this, buffer = std::vector<char>(blockSize + 1)](Position start, size_t count) mutable {
+        GetTextRange(start, start + Position(count), buffer.data());
+        return static_cast<const char*>(buffer.data());
+    };
+}
+
 // Only a save whose every step succeeded sets the save point and remembers the
 // file as written; any failure is reported and the document stays modified.
 // Without an editor there is no text, and nothing is written: an empty file
@@ -180,16 +189,16 @@ bool EditorApp::SaveToFile() {
     if (!editorWindow)
         return false;
     const Position length = SendEditor(SCI_GETLENGTH);
-    std::vector<char> buffer(blockSize + 1);
     FileStatus saved;
     {
         const Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Saving \"" + filePath + "\"", length, false);
+        const BlockSource text = TextBlocks();
         const BlockSource source = [&](Position start, size_t count) {
-            GetTextRange(start, start + Position(count), buffer.data());
+            const char* block = text(start, count);
             progress->Advance(start + Position(count));
-            return buffer.data();
+            return block;
         };
         saved = SaveFile(filePath, length, blockSize, source);
     }

@@ -2,7 +2,6 @@
 // to an emergency copy beside the file (or in the home folder), and a logout
 // asks the usual question.
 #include <cstdio>
-#include <vector>
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
@@ -15,15 +14,9 @@ void EditorApp::PreserveUnsavedText() {
     if (!modified || !editorWindow)
         return;
     const std::string beside = filePath.empty() ? HomeFolder() + "/Untitled" : filePath;
-    const Position length = SendEditor(SCI_GETLENGTH);
-    std::vector<char> buffer(blockSize + 1);
-    const BlockSource source = [&](Position start, size_t count) {
-        GetTextRange(start, start + Position(count), buffer.data());
-        return buffer.data();
-    };
     std::string written;
-    const FileStatus kept =
-        SaveCopyBeside(beside, ".varne-unsaved", length, blockSize, source, written);
+    const FileStatus kept = SaveCopyBeside(beside, ".varne-unsaved", SendEditor(SCI_GETLENGTH),
+                                           blockSize, TextBlocks(), written);
     if (kept.Ok())
         std::fprintf(stderr, "varne: unsaved text kept in %s\n", written.c_str());
     else

@@ -94,31 +94,23 @@ TEST_F(PlainTextTest, MessageBoxesShowPathsWithTagsAsText) {
     const std::string message = "Could not save file \"" + path + "\".\n\nNo space left on device.";
     Watchdog watchdog;
 
-    SeenBox seen;
-    AnswerNextMessageBox(seen, QMessageBox::Ok);
-    EXPECT_EQ(desktop.MessageBox(nullptr, message, "Varne", platform::MB_OK), platform::IDOK);
-    ASSERT_TRUE(seen.seen);
-    EXPECT_EQ(seen.format, Qt::PlainText);
-    EXPECT_EQ(seen.text.toStdString(), message);
-    EXPECT_LT(seen.labelHeight, fewLines) << "the picture was laid out";
-
-    SeenBox question;
-    AnswerNextMessageBox(question, QMessageBox::No);
-    const std::string ask = "Save changes to \"" + path + "\"?";
-    EXPECT_EQ(desktop.MessageBox(nullptr, ask, "Varne", platform::MB_YESNOCANCEL), platform::IDNO);
-    ASSERT_TRUE(question.seen);
-    EXPECT_EQ(question.format, Qt::PlainText);
-    EXPECT_EQ(question.text.toStdString(), ask);
-    EXPECT_LT(question.labelHeight, fewLines) << "the picture was laid out";
-
-    SeenBox replace;
-    AnswerNextMessageBox(replace, QMessageBox::Yes);
-    const std::string replaceText = "The file \"" + path + "\" already exists.";
-    EXPECT_EQ(desktop.MessageBox(nullptr, replaceText, "Varne", platform::MB_YESNO),
-              platform::IDYES);
-    ASSERT_TRUE(replace.seen);
-    EXPECT_EQ(replace.format, Qt::PlainText);
-    EXPECT_LT(replace.labelHeight, fewLines) << "the picture was laid out";
+    // Each kind of box, answered with one of its buttons, shows the text as
+    // given, one short label of plain text.
+    auto expectShownAsText = [&](const std::string& text, platform::MessageBoxType type,
+                                 QMessageBox::StandardButton button, int answer) {
+        SeenBox box;
+        AnswerNextMessageBox(box, button);
+        EXPECT_EQ(desktop.MessageBox(nullptr, text, "Varne", type), answer);
+        ASSERT_TRUE(box.seen);
+        EXPECT_EQ(box.format, Qt::PlainText);
+        EXPECT_EQ(box.text.toStdString(), text);
+        EXPECT_LT(box.labelHeight, fewLines) << "the picture was laid out";
+    };
+    expectShownAsText(message, platform::MB_OK, QMessageBox::Ok, platform::IDOK);
+    expectShownAsText("Save changes to \"" + path + "\"?", platform::MB_YESNOCANCEL,
+                      QMessageBox::No, platform::IDNO);
+    expectShownAsText("The file \"" + path + "\" already exists.", platform::MB_YESNO,
+                      QMessageBox::Yes, platform::IDYES);
 }
 
 // A file name cannot hold '/', but HTML reads "&#47;" as one: Qt's own
