@@ -59,6 +59,6 @@ keys ctrl+v
 save_as "$work/other.html"
 cmp "$work/other.txt" "$work/other.html" || fail "another program's text changed"
 
-keys alt+f x
+menu f x
 expect_exit 0
 echo "PASS"

@@ -53,9 +53,9 @@ export DISPLAY=":$(cat "$work/display")"
 
 # The window manager says how many desktops there are once it manages the screen.
 wm_ready() { xdotool get_num_desktops >/dev/null 2>&1; }
-openbox >/dev/null 2>&1 &
+openbox >"$work/openbox.log" 2>&1 &
 stop_at_exit $!
-poll 20 wm_ready || fail "openbox did not start"
+poll 20 wm_ready || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 # The first visible window whose name matches the pattern, if any.
 find_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
@@ -149,7 +149,7 @@ open_file() {
 # the dialog proposes; returns once the caption names it, which it does only
 # once the file is written whole, and the frame has the focus back.
 save_as() {
-    keys alt+f a
+    menu f a
     wait_active '^Save File$' >/dev/null || fail "no Save File dialog with the focus; $(shown_windows)"
     keys ctrl+a
     type_text "$1"
@@ -183,4 +183,30 @@ expect_exit() {
 }
 
 keys() { xdotool key --clearmodifiers --delay 12 "$@"; }
+
+# Varne's windows on the screen: the frame, and a menu or a dialog while one is
+# open. An open menu holds the keyboard: keys the X server sends it while it
+# closes are lost, and a letter sent before it opens goes to the editor.
+varne_windows() { xdotool search --onlyvisible --class '^varne$' 2>/dev/null | wc -l; }
+more_windows_than() { [ "$(varne_windows)" -gt "$1" ]; }
+windows_at_most() { [ "$(varne_windows)" -le "$1" ]; }
+
+# Opens a menu of the menu bar by its letter (Alt+letter) and waits for it.
+open_menu() {
+    menu_below=$(varne_windows)
+    keys "alt+$1"
+    poll 20 more_windows_than "$menu_below" || fail "the menu alt+$1 did not open; $(shown_windows)"
+}
+
+# Chooses an item of the menu by its letter, once the menu is on the screen.
+menu() {
+    open_menu "$1"
+    keys "$2"
+}
+
+# Closes the open menu with Escape and waits until it has let the keyboard go.
+close_menu() {
+    keys Escape
+    poll 20 windows_at_most "$menu_below" || fail "the menu stayed open; $(shown_windows)"
+}
 type_text() { xdotool type --delay 6 "$1"; }

@@ -7,7 +7,7 @@ start_varne
 type_text "<p>"
 # Save As, cancelled: a command, after which the menus say that the empty
 # clipboard holds nothing to paste.
-keys alt+f a
+menu f a
 wait_active '^Save File$' >/dev/null || fail "no Save File dialog with the focus; $(shown_windows)"
 keys Escape
 wait_no_window '^Save File$' || fail "the Save File dialog stayed; $(shown_windows)"
@@ -21,6 +21,6 @@ keys ctrl+v
 save_as "$work/pasted.html"
 file_holds "$work/pasted.html" "<p>from xclip" || fail "saved: '$(cat "$work/pasted.html" 2>/dev/null)'"
 
-keys alt+f x
+menu f x
 expect_exit 0
 echo "PASS"

@@ -23,6 +23,6 @@ activate "$frame" || fail "the Varne window did not get the focus back; $(shown_
 keys ctrl+s
 wait_file "$work/saved.html" "<b>first</b> more" || fail "after Ctrl+S: '$(cat "$work/saved.html")'"
 
-keys alt+f x
+menu f x
 expect_exit 0
 echo "PASS"

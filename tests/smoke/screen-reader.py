@@ -128,6 +128,14 @@ def find_window(pattern):
     return found[0] if found else None
 
 
+def varne_windows():
+    """Varne's windows on the screen: the frame, and a menu or a dialog while
+    one is open. An open menu holds the keyboard: keys the X server sends it
+    while it closes are lost."""
+    return len(subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "^varne$"],
+                              capture_output=True, text=True).stdout.split())
+
+
 def has_focus(window):
     return subprocess.run(["xdotool", "getwindowfocus"], capture_output=True,
                           text=True).stdout.strip() == window
@@ -276,6 +284,7 @@ def check_editing_through_the_interface(editor):
 
 def check_menus(application):
     # Open the Edit menu, so that the program refreshes its items.
+    below = varne_windows()
     xdotool("key", "alt+e")
 
     def edit_items():
@@ -310,11 +319,14 @@ def check_menus(application):
     if file_names != ["New", "Open...", "Save", "Save As...", "Exit"]:
         fail("File menu items %s" % file_names)
     xdotool("key", "Escape")
+    poll("the Edit menu to close", lambda: varne_windows() <= below)
 
 
 def quit_varne(varne):
     # File > Exit, and No to the question about the unsaved text.
+    below = varne_windows()
     xdotool("key", "alt+f")
+    poll("the File menu", lambda: varne_windows() > below)
     xdotool("key", "x")
     wait_active("the question", "^Varne$")
     xdotool("key", "n")

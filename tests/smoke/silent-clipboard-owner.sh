@@ -13,9 +13,11 @@ type_text "<p>"
 # Commands, each followed by a refresh of the menus, and the Edit menu opened
 # and closed; then Ctrl+V, whose item is greyed.
 keys ctrl+a ctrl+z ctrl+y
-keys alt+e Escape Escape
+open_menu e
+close_menu
+keys Escape
 keys ctrl+v
-keys alt+f a
+menu f a
 asked() { grep '^question' "$work/owner.log" | grep -cv '^question VARNE_SMOKE_LAST$'; }
 wait_active '^Save File$' >/dev/null ||
     fail "no Save File dialog with the focus; Varne asked the clipboard's owner $(asked) times; $(shown_windows)"
@@ -23,7 +25,7 @@ type_text "$work/kept.html"
 keys Return
 wait_file "$work/kept.html" "<p>" || fail "saved: '$(cat "$work/kept.html" 2>/dev/null)'"
 
-keys alt+f x
+menu f x
 expect_exit 0
 # Every question Varne asked reached the X server before ours, and the owner
 # hears them in that order.

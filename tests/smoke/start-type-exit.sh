@@ -19,7 +19,7 @@ xdotool search --class '^varne$' | grep -qx "$frame" || fail "window class is no
 type_text "<p>typed</p>"
 
 # File > Exit from the keyboard; the text is unsaved, so answer No.
-keys alt+f x
+menu f x
 wait_active '^Varne$' >/dev/null || fail "no question with the focus before exit; $(shown_windows)"
 keys n
 expect_exit 0
