@@ -50,6 +50,9 @@ xserver=$!
 stop_at_exit $xserver
 poll 20 test -s "$work/display" || fail "Xvfb gave no display number"
 export DISPLAY=":$(cat "$work/display")"
+# It writes the number once it listens, which is not yet once it answers.
+x_answers() { xdotool getdisplaygeometry >/dev/null 2>&1; }
+poll 20 x_answers || fail "Xvfb on $DISPLAY does not answer"
 
 # The window manager says how many desktops there are once it manages the screen.
 wm_ready() { xdotool get_num_desktops >/dev/null 2>&1; }
