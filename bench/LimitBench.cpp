@@ -35,6 +35,10 @@ class AnsweringDesktop : public platform::Desktop {
                    platform::MessageBoxType) override {
         return platform::IDOK;
     }
+    int Ask(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&,
+            int defaultButton, int) override {
+        return defaultButton;
+    }
     bool GetOpenFileName(QWidget*, const platform::FileDialogRequest&, std::string&) override {
         return false;
     }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 namespace platform {
@@ -107,6 +108,29 @@ int QtDesktop::MessageBox(QWidget* owner, const std::string& text, const std::st
     default:
         return IDCANCEL;
     }
+}
+
+int QtDesktop::Ask(QWidget* owner, const std::string& text, const std::string& caption,
+                   const std::vector<std::string>& buttons, int defaultButton, int escapeButton) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString(),
+                    QMessageBox::NoButton, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BytesToDisplay(text));
+    std::vector<QPushButton*> pushButtons;
+    for (const std::string& label : buttons)
+        pushButtons.push_back(
+            box.addButton(QString::fromStdString(label), QMessageBox::ActionRole));
+    auto valid = [&](int index) { return index >= 0 && size_t(index) < pushButtons.size(); };
+    if (valid(defaultButton))
+        box.setDefaultButton(pushButtons[size_t(defaultButton)]);
+    if (valid(escapeButton))
+        box.setEscapeButton(pushButtons[size_t(escapeButton)]);
+    box.exec();
+    for (size_t i = 0; i < pushButtons.size(); ++i) {
+        if (box.clickedButton() == pushButtons[i])
+            return int(i);
+    }
+    return escapeButton;
 }
 
 bool QtDesktop::GetOpenFileName(QWidget* owner, const FileDialogRequest& request,

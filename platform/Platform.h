@@ -45,6 +45,13 @@ class Desktop {
     // question starts on No and Escape answers No.
     virtual int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                            MessageBoxType type) = 0;
+    // A question whose answers Yes and No would not name clearly: the buttons
+    // carry their own labels ('&' marks a mnemonic). Returns the index of the
+    // button chosen; Return chooses defaultButton, and Escape or closing the
+    // box chooses escapeButton. The text is plain, as given.
+    virtual int Ask(QWidget* owner, const std::string& text, const std::string& caption,
+                    const std::vector<std::string>& buttons, int defaultButton,
+                    int escapeButton) = 0;
     // Each returns true and sets path (bytes) when the user confirms a name.
     virtual bool GetOpenFileName(QWidget* owner, const FileDialogRequest& request,
                                  std::string& path) = 0;
@@ -66,6 +73,8 @@ class QtDesktop : public Desktop {
   public:
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    MessageBoxType type) override;
+    int Ask(QWidget* owner, const std::string& text, const std::string& caption,
+            const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override;
     bool GetOpenFileName(QWidget* owner, const FileDialogRequest& request,
                          std::string& path) override;
     bool GetSaveFileName(QWidget* owner, const FileDialogRequest& request,

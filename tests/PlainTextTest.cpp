@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "platform/Platform.h"
@@ -111,6 +112,35 @@ TEST_F(PlainTextTest, MessageBoxesShowPathsWithTagsAsText) {
                       QMessageBox::No, platform::IDNO);
     expectShownAsText("The file \"" + path + "\" already exists.", platform::MB_YESNO,
                       QMessageBox::Yes, platform::IDYES);
+}
+
+// A question with buttons of its own shows its text as given, and Return and
+// Escape choose the buttons the caller named, whatever their place.
+TEST_F(PlainTextTest, QuestionsWithNamedButtonsAreTextAndKeepTheirKeys) {
+    const std::string text = "Changes to \"/tmp/<img src=" + TallPicture() + ">\" were kept.";
+    const std::vector<std::string> buttons = {"&Recover", "&Discard", "&Open as it is"};
+    Watchdog watchdog;
+    for (const auto& [key, expected] : {std::pair{Qt::Key_Return, 0}, {Qt::Key_Escape, 2}}) {
+        SeenBox seen;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&, key = key] {
+            QMessageBox* box = OpenMessageBox();
+            if (!box)
+                return;
+            poll.stop();
+            const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+            seen.seen = true;
+            seen.format = label->textFormat();
+            seen.text = label->text();
+            QTest::keyClick(box, key);
+        });
+        poll.start();
+        EXPECT_EQ(desktop.Ask(nullptr, text, "Varne", buttons, 0, 2), expected);
+        ASSERT_TRUE(seen.seen);
+        EXPECT_EQ(seen.format, Qt::PlainText);
+        EXPECT_EQ(seen.text.toStdString(), text);
+    }
 }
 
 // A file name cannot hold '/', but HTML reads "&#47;" as one: Qt's own

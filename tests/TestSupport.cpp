@@ -33,6 +33,19 @@ int ScriptedDesktop::MessageBox(QWidget*, const std::string& text, const std::st
     return answer;
 }
 
+int ScriptedDesktop::Ask(QWidget*, const std::string& text, const std::string& caption,
+                         const std::vector<std::string>& buttons, int defaultButton,
+                         int escapeButton) {
+    questions.push_back({text, caption, buttons, defaultButton, escapeButton});
+    if (choices.empty()) {
+        ADD_FAILURE() << "unexpected question: " << text;
+        return escapeButton;
+    }
+    const int choice = choices.front();
+    choices.pop_front();
+    return choice;
+}
+
 bool ScriptedDesktop::Choose(bool save, const platform::FileDialogRequest& request,
                              std::string& path) {
     dialogs.push_back({save, request});

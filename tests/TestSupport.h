@@ -20,6 +20,14 @@ struct MessageRecord {
     platform::MessageBoxType type;
 };
 
+struct QuestionRecord {
+    std::string text;
+    std::string caption;
+    std::vector<std::string> buttons;
+    int defaultButton;
+    int escapeButton;
+};
+
 struct FileDialogRecord {
     bool save;
     platform::FileDialogRequest request;
@@ -41,6 +49,8 @@ class ScriptedDesktop : public platform::Desktop {
     std::deque<int> answers;           // for Yes/No/Cancel questions
     std::deque<std::string> fileNames; // an empty name cancels the dialog
     std::vector<MessageRecord> messages;
+    std::deque<int> choices; // button indexes, for questions with buttons of their own
+    std::vector<QuestionRecord> questions;
     std::vector<FileDialogRecord> dialogs;
     std::vector<int> quits;
     std::deque<ProgressRecord> progress;
@@ -51,6 +61,8 @@ class ScriptedDesktop : public platform::Desktop {
 
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    platform::MessageBoxType type) override;
+    int Ask(QWidget* owner, const std::string& text, const std::string& caption,
+            const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override;
     bool GetOpenFileName(QWidget* owner, const platform::FileDialogRequest& request,
                          std::string& path) override;
     bool GetSaveFileName(QWidget* owner, const platform::FileDialogRequest& request,
