@@ -40,6 +40,8 @@ class EditorApp {
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
+    // Copies the bytes [start, end), within the document, and a NUL after
+    // them to buffer, which has room for end - start + 1 bytes.
     void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs

@@ -3,6 +3,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -168,8 +169,8 @@ void EditorApp::LoadFile(const std::string& path) {
 }
 
 void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
-    TextRange range{start, end, buffer};
-    SendEditor(EM_GETTEXTRANGE, 0, &range);
+    if (editorWindow)
+        CopyBytes(*editorWindow, start, end, buffer);
 }
 
 // The document's text as a save asks for it, a block at a time, through a

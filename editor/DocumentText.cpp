@@ -1,5 +1,7 @@
 #include "editor/DocumentText.h"
 
+#include "editor/DocumentBytes.h"
+
 #include <Qsci/qsciscintillabase.h>
 #include <algorithm>
 #include <cstdint>
@@ -111,10 +113,7 @@ class CharacterReader {
         blockStart = position;
         const long wanted = position < stop ? stop + 3 : position + 4096;
         const long end = std::min({length, position + blockBytes, wanted});
-        bytesRead += end - position;
-        block.resize(size_t(end - position) + 1); // the component adds a NUL
-        editor.SendScintilla(Sci::SCI_GETTEXTRANGE, position, end, block.data());
-        block.resize(size_t(end - position));
+        bytesRead += CopyBytes(editor, position, end, block);
     }
 
     const Sci& editor;
@@ -262,10 +261,8 @@ long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
         const long blockEnd = std::min(length, position + blockBytes);
         const long size = blockEnd - position;
         if (size <= 0)
-            break;                      // asked for more than the document holds
-        block.resize(size_t(size) + 1); // the component adds a NUL
-        editor.SendScintilla(Sci::SCI_GETTEXTRANGE, position, blockEnd, block.data());
-        bytesRead += size;
+            break; // asked for more than the document holds
+        bytesRead += CopyBytes(editor, position, blockEnd, block);
         const auto* data = reinterpret_cast<const unsigned char*>(block.data());
         // Characters are classified with the bytes after them, which must be
         // in the block unless the document ends there.

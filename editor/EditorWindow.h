@@ -125,7 +125,6 @@ class EditorWindow : public QsciScintillaBase {
         return SendScintilla(message, static_cast<unsigned long>(wParam), lParam);
     }
     bool RunClipboardKey(const QKeyEvent& key);
-    QByteArray BytesBetween(Position start, Position end) const;
     QByteArray LineEnd() const;
     QByteArray SelectedBytes() const;
     std::vector<std::pair<Position, Position>> SelectedRanges() const;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "editor/ClipboardBytes.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 
 namespace {
@@ -88,16 +89,6 @@ bool EditorWindow::CanPaste() const {
     return Send(SCI_CANPASTE) != 0 && IsPasteableFormats(clipboard.Formats());
 }
 
-QByteArray EditorWindow::BytesBetween(Position start, Position end) const {
-    if (end <= start)
-        return QByteArray();
-    // Room for the NUL the component writes after the bytes.
-    QByteArray bytes(end - start + 1, Qt::Uninitialized);
-    SendScintilla(SCI_GETTEXTRANGE, start, end, bytes.data());
-    bytes.chop(1);
-    return bytes;
-}
-
 QByteArray EditorWindow::LineEnd() const {
     switch (Send(SCI_GETEOLMODE)) {
     case SC_EOL_CRLF:
@@ -125,10 +116,10 @@ std::vector<std::pair<Position, Position>> EditorWindow::SelectedRanges() const 
 QByteArray EditorWindow::SelectedBytes() const {
     const bool rectangle = Send(SCI_SELECTIONISRECTANGLE) != 0;
     if (Send(SCI_GETSELECTIONS) == 1 && !rectangle)
-        return BytesBetween(Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND));
+        return BytesBetween(*this, Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND));
     QByteArray bytes;
     for (const auto& [start, end] : SelectedRanges()) {
-        bytes += BytesBetween(start, end);
+        bytes += BytesBetween(*this, start, end);
         if (rectangle)
             bytes += LineEnd();
     }
@@ -157,7 +148,8 @@ void EditorWindow::Cut() {
 
 void EditorWindow::CopyLines() {
     const auto [start, end] = SelectedLines();
-    QApplication::clipboard()->setMimeData(MimeDataForBytes(BytesBetween(start, end), false));
+    QApplication::clipboard()->setMimeData(
+        MimeDataForBytes(BytesBetween(*this, start, end), false));
 }
 
 void EditorWindow::CutLines() {
