@@ -8,6 +8,7 @@
 
 #include "editor/DocumentText.h"
 #include "editor/EditorWindow.h"
+#include "editor/Selections.h"
 
 namespace {
 
@@ -22,27 +23,6 @@ constexpr int eventTextLimit = 65536;
 constexpr long largeChange = 65536;
 // How far a word or sentence is looked for, in lines on each side.
 constexpr long itemLinesAround = 64;
-
-// The component's selections that hold text, as byte ranges, with their
-// indexes among all of its selections.
-struct Selection {
-    int index;
-    long start;
-    long end;
-};
-
-std::vector<Selection> Selections(const Sci& editor) {
-    std::vector<Selection> selections;
-    const int count = int(editor.SendScintilla(Sci::SCI_GETSELECTIONS));
-    for (int i = 0; i < count; ++i) {
-        const auto n = static_cast<unsigned long>(i);
-        const long start = editor.SendScintilla(Sci::SCI_GETSELECTIONNSTART, n);
-        const long end = editor.SendScintilla(Sci::SCI_GETSELECTIONNEND, n);
-        if (start < end)
-            selections.push_back({i, start, end});
-    }
-    return selections;
-}
 
 // Text items (characters, words, sentences) follow Qt's own rules, those of
 // QAccessibleTextInterface's default implementation, applied to a few lines
@@ -191,7 +171,7 @@ QAccessible::State EditorAccessible::state() const {
 
 void EditorAccessible::selection(int selectionIndex, int* startOffset, int* endOffset) const {
     const DocumentText document = QueryText(Editor());
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     *startOffset = *endOffset = 0;
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
@@ -200,13 +180,13 @@ void EditorAccessible::selection(int selectionIndex, int* startOffset, int* endO
 }
 
 int EditorAccessible::selectionCount() const {
-    return int(Selections(*Editor()).size());
+    return int(SelectionsWithText(*Editor()).size());
 }
 
 void EditorAccessible::addSelection(int startOffset, int endOffset) {
     if (Editor()->Transferring())
         return;
-    if (Selections(*Editor()).empty()) {
+    if (SelectionsWithText(*Editor()).empty()) {
         setSelection(0, startOffset, endOffset);
         return;
     }
@@ -220,7 +200,7 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
 void EditorAccessible::removeSelection(int selectionIndex) {
     if (Editor()->Transferring())
         return;
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
     if (Editor()->SendScintilla(Sci::SCI_GETSELECTIONS) == 1) {
@@ -240,7 +220,7 @@ void EditorAccessible::setSelection(int selectionIndex, int startOffset, int end
     const DocumentText document = QueryText(Editor());
     const long anchor = document.PositionOf(startOffset);
     const long caret = document.PositionOf(endOffset);
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex <= 0 || selectionIndex >= int(selections.size())) {
         if (selectionIndex > 0)
             addSelection(startOffset, endOffset);
