@@ -10,8 +10,6 @@
 
 namespace {
 
-using Sci = QsciScintillaBase;
-
 // Bytes copied out of the component at a time.
 constexpr long blockBytes = 65536;
 // The size the index's pieces are cut to.
@@ -85,9 +83,9 @@ void Append(QString& text, const Character& character) {
 // start before it.
 class CharacterReader {
   public:
-    CharacterReader(const Sci& editor, long position, long stop)
+    CharacterReader(const QsciScintillaBase& editor, long position, long stop)
         : editor(editor), position(position), stop(stop),
-          length(editor.SendScintilla(Sci::SCI_GETLENGTH)) {}
+          length(editor.SendScintilla(SCI_GETLENGTH)) {}
 
     bool AtEnd() const { return position >= length; }
     long Position() const { return position; }
@@ -116,7 +114,7 @@ class CharacterReader {
         bytesRead += CopyBytes(editor, position, end, block);
     }
 
-    const Sci& editor;
+    const QsciScintillaBase& editor;
     long position;
     const long stop;
     const long length;
@@ -189,7 +187,7 @@ void OffsetIndex::Clear() {
 
 void OffsetIndex::Build(const QsciScintillaBase& editor) {
     pieces.clear();
-    Cut(editor, 0, editor.SendScintilla(Sci::SCI_GETLENGTH), pieces);
+    Cut(editor, 0, editor.SendScintilla(SCI_GETLENGTH), pieces);
     Sum();
 }
 
@@ -253,7 +251,7 @@ void OffsetIndex::Sum() {
 // boundary, into pieces; returns where the last one ends.
 long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
                       std::vector<Size>& out) {
-    const long length = editor.SendScintilla(Sci::SCI_GETLENGTH);
+    const long length = editor.SendScintilla(SCI_GETLENGTH);
     std::string block;
     Size piece{0, 0};
     long position = start;
@@ -295,26 +293,26 @@ long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
 // ---------------------------------------------------------------------------
 
 long DocumentText::Length() const {
-    return editor.SendScintilla(Sci::SCI_GETLENGTH);
+    return editor.SendScintilla(SCI_GETLENGTH);
 }
 
 long DocumentText::Lines() const {
-    return editor.SendScintilla(Sci::SCI_GETLINECOUNT);
+    return editor.SendScintilla(SCI_GETLINECOUNT);
 }
 
 long DocumentText::LineStart(long line) const {
     if (line >= Lines())
         return Length();
-    return editor.SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    return editor.SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
 }
 
 long DocumentText::LineOf(long position) const {
-    return editor.SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    return editor.SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
 }
 
 unsigned char DocumentText::ByteAt(long position) const {
     return static_cast<unsigned char>(
-        editor.SendScintilla(Sci::SCI_GETCHARAT, static_cast<unsigned long>(position)));
+        editor.SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(position)));
 }
 
 int DocumentText::OffsetOf(long position) const {

@@ -12,8 +12,6 @@
 
 namespace {
 
-using Sci = QsciScintillaBase;
-
 // An event carries at most this many UTF-16 units of inserted or removed
 // text, so that loading or clearing 100 MiB does not push 100 MiB through
 // D-Bus; its offset stays exact.
@@ -146,7 +144,7 @@ DocumentText QueryText(EditorWindow* editor) {
 // saved file that no longer matches the document. Nor do the caret and the
 // selection move then, since a load adds each block at the caret.
 bool AcceptsEdits(EditorWindow* editor) {
-    return !editor->Transferring() && editor->SendScintilla(Sci::SCI_GETREADONLY) == 0;
+    return !editor->Transferring() && editor->SendScintilla(SCI_GETREADONLY) == 0;
 }
 
 } // namespace
@@ -191,7 +189,7 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
         return;
     }
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_ADDSELECTION,
+    Editor()->SendScintilla(SCI_ADDSELECTION,
                             static_cast<unsigned long>(document.PositionOf(endOffset)),
                             document.PositionOf(startOffset));
     Editor()->Accessibility().SelectionChanged();
@@ -203,13 +201,12 @@ void EditorAccessible::removeSelection(int selectionIndex) {
     const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
-    if (Editor()->SendScintilla(Sci::SCI_GETSELECTIONS) == 1) {
-        const long caret = Editor()->SendScintilla(Sci::SCI_GETCURRENTPOS);
-        Editor()->SendScintilla(Sci::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
+    if (Editor()->SendScintilla(SCI_GETSELECTIONS) == 1) {
+        const long caret = Editor()->SendScintilla(SCI_GETCURRENTPOS);
+        Editor()->SendScintilla(SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
     } else {
-        Editor()->SendScintilla(
-            Sci::SCI_DROPSELECTIONN,
-            static_cast<unsigned long>(selections[size_t(selectionIndex)].index));
+        Editor()->SendScintilla(SCI_DROPSELECTIONN, static_cast<unsigned long>(
+                                                        selections[size_t(selectionIndex)].index));
         Editor()->Accessibility().SelectionChanged();
     }
 }
@@ -225,26 +222,25 @@ void EditorAccessible::setSelection(int selectionIndex, int startOffset, int end
         if (selectionIndex > 0)
             addSelection(startOffset, endOffset);
         else
-            Editor()->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
+            Editor()->SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
         return;
     }
     const auto index = static_cast<unsigned long>(selections[size_t(selectionIndex)].index);
-    Editor()->SendScintilla(Sci::SCI_SETSELECTIONNANCHOR, index, anchor);
-    Editor()->SendScintilla(Sci::SCI_SETSELECTIONNCARET, index, caret);
+    Editor()->SendScintilla(SCI_SETSELECTIONNANCHOR, index, anchor);
+    Editor()->SendScintilla(SCI_SETSELECTIONNCARET, index, caret);
     Editor()->Accessibility().SelectionChanged();
 }
 
 int EditorAccessible::cursorPosition() const {
     const DocumentText document = QueryText(Editor());
-    return document.OffsetOf(Editor()->SendScintilla(Sci::SCI_GETCURRENTPOS));
+    return document.OffsetOf(Editor()->SendScintilla(SCI_GETCURRENTPOS));
 }
 
 void EditorAccessible::setCursorPosition(int position) {
     if (Editor()->Transferring())
         return;
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_GOTOPOS,
-                            static_cast<unsigned long>(document.PositionOf(position)));
+    Editor()->SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(document.PositionOf(position)));
 }
 
 QString EditorAccessible::text(int startOffset, int endOffset) const {
@@ -353,33 +349,32 @@ QRect EditorAccessible::characterRect(int offset) const {
     auto point = [&](unsigned int message, long at) {
         return int(editor->SendScintilla(message, 0UL, at));
     };
-    const int x = point(Sci::SCI_POINTXFROMPOSITION, position);
-    const int y = point(Sci::SCI_POINTYFROMPOSITION, position);
+    const int x = point(SCI_POINTXFROMPOSITION, position);
+    const int y = point(SCI_POINTYFROMPOSITION, position);
     const long next =
-        editor->SendScintilla(Sci::SCI_POSITIONAFTER, static_cast<unsigned long>(position));
+        editor->SendScintilla(SCI_POSITIONAFTER, static_cast<unsigned long>(position));
     int width = 0;
-    if (next > position && point(Sci::SCI_POINTYFROMPOSITION, next) == y)
-        width = point(Sci::SCI_POINTXFROMPOSITION, next) - x;
+    if (next > position && point(SCI_POINTYFROMPOSITION, next) == y)
+        width = point(SCI_POINTXFROMPOSITION, next) - x;
     if (width <= 0)
-        width = int(editor->SendScintilla(Sci::SCI_TEXTWIDTH, Sci::STYLE_DEFAULT, " "));
+        width = int(editor->SendScintilla(SCI_TEXTWIDTH, STYLE_DEFAULT, " "));
     const long line =
-        editor->SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
-    const int height =
-        int(editor->SendScintilla(Sci::SCI_TEXTHEIGHT, static_cast<unsigned long>(line)));
+        editor->SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    const int height = int(editor->SendScintilla(SCI_TEXTHEIGHT, static_cast<unsigned long>(line)));
     return QRect(editor->viewport()->mapToGlobal(QPoint(x, y)), QSize(std::max(width, 1), height));
 }
 
 int EditorAccessible::offsetAtPoint(const QPoint& point) const {
     const DocumentText document = QueryText(Editor());
     const QPoint local = Editor()->viewport()->mapFromGlobal(point);
-    const long position = Editor()->SendScintilla(Sci::SCI_POSITIONFROMPOINTCLOSE,
+    const long position = Editor()->SendScintilla(SCI_POSITIONFROMPOINTCLOSE,
                                                   static_cast<unsigned long>(local.x()), local.y());
     return position < 0 ? -1 : document.OffsetOf(position);
 }
 
 void EditorAccessible::scrollToSubstring(int startIndex, int endIndex) {
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_SCROLLRANGE,
+    Editor()->SendScintilla(SCI_SCROLLRANGE,
                             static_cast<unsigned long>(document.PositionOf(endIndex)),
                             document.PositionOf(startIndex));
 }
@@ -423,11 +418,11 @@ void EditorAccessible::Replace(int startOffset, int endOffset, const QString& te
         emit editor->InsertionRefused();
         return;
     }
-    editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
-    editor->SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
-    editor->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),
+    editor->SendScintilla(SCI_BEGINUNDOACTION);
+    editor->SendScintilla(SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
+    editor->SendScintilla(SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),
                           bytes.constData());
-    editor->SendScintilla(Sci::SCI_ENDUNDOACTION);
+    editor->SendScintilla(SCI_ENDUNDOACTION);
 }
 
 // ---------------------------------------------------------------------------
@@ -483,7 +478,7 @@ void AccessibilityNotifier::SetListening(bool on) {
     if (on) {
         ReplaceForeignInterface();
         const DocumentText document(editor, CurrentIndex());
-        lastCaret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
+        lastCaret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
         lastSelectionStart = lastSelectionEnd = -1;
     } else {
         syncTimer.stop();
@@ -495,7 +490,7 @@ const OffsetIndex& AccessibilityNotifier::CurrentIndex() {
     FlushChange();
     // A length that does not match would mean a change that was never
     // announced; counting again is the safe answer.
-    if (!indexCurrent || index->Bytes() != editor.SendScintilla(Sci::SCI_GETLENGTH)) {
+    if (!indexCurrent || index->Bytes() != editor.SendScintilla(SCI_GETLENGTH)) {
         index->Build(editor);
         indexCurrent = FollowsChanges();
     }
@@ -514,8 +509,8 @@ void AccessibilityNotifier::ReplaceForeignInterface() {
 }
 
 void AccessibilityNotifier::OnModified(int position, int type, int length) {
-    const bool insertion = (type & Sci::SC_MOD_BEFOREINSERT) != 0;
-    if (!(insertion || (type & Sci::SC_MOD_BEFOREDELETE)) || !FollowsChanges())
+    const bool insertion = (type & SC_MOD_BEFOREINSERT) != 0;
+    if (!(insertion || (type & SC_MOD_BEFOREDELETE)) || !FollowsChanges())
         return;
     const DocumentText document(editor, CurrentIndex());
     auto change = std::make_unique<Change>();
@@ -595,14 +590,14 @@ void AccessibilityNotifier::Sync() {
     if (!listening || bulkDepth > 0)
         return;
     const DocumentText document(editor, CurrentIndex());
-    const int caret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
+    const int caret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
     if (caret != lastCaret) {
         lastCaret = caret;
         QAccessibleTextCursorEvent event(&editor, caret);
         QAccessible::updateAccessibility(&event);
     }
-    const long start = editor.SendScintilla(Sci::SCI_GETSELECTIONSTART);
-    const long end = editor.SendScintilla(Sci::SCI_GETSELECTIONEND);
+    const long start = editor.SendScintilla(SCI_GETSELECTIONSTART);
+    const long end = editor.SendScintilla(SCI_GETSELECTIONEND);
     const bool empty = start == end;
     if (empty && lastSelectionStart == lastSelectionEnd)
         return;

@@ -23,16 +23,6 @@
 
 namespace {
 
-constexpr unsigned SCI_GETCURRENTPOS = 2008;
-constexpr unsigned SCI_SETSEL = 2160;
-constexpr unsigned SCI_DOCUMENTSTART = 2316;
-constexpr unsigned SCI_CHARRIGHT = 2306;
-constexpr unsigned SCI_DELETERANGE = 2645;
-constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-constexpr unsigned SCI_GETSELECTIONSTART = 2143;
-constexpr unsigned SCI_GETSELECTIONEND = 2145;
-constexpr unsigned SCI_SETREADONLY = 2171;
-
 const std::vector<int> textChanges = {QAccessible::TextInserted, QAccessible::TextRemoved,
                                       QAccessible::TextUpdated};
 
@@ -821,7 +811,7 @@ using ScreenReaderArrivalTest = EditorTest;
 TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) {
     // Without a reader only the insertion check, whose cost does not grow
     // with the document, is asked of the component.
-    const long unread = QsciScintillaBase::SC_MOD_INSERTCHECK;
+    const long unread = SC_MOD_INSERTCHECK;
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
     TypeText("<p>before</p>");
     {

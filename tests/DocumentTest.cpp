@@ -98,7 +98,6 @@ TEST_F(DocumentTest, TextRangesStayWithinTheDocumentAndTheBuffer) {
 
 TEST_F(DocumentTest, LoadPutsTheCaretAtTheStartWithAnEmptyUndoHistory) {
     Opened("page.html", "<p>hello</p>");
-    constexpr unsigned SCI_GETCURRENTPOS = 2008;
     EXPECT_EQ(theApp.SendEditor(SCI_GETCURRENTPOS), 0);
     Command(IDM_UNDO);
     EXPECT_EQ(EditorText(), "<p>hello</p>");

@@ -76,13 +76,10 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
     // Only the check before each insertion, which costs the same whatever
     // the document's size.
-    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-    constexpr unsigned SCI_GETLINECHARACTERINDEX = 2710;
     auto expectNothingPerChange = [&](const char* when) {
         // No change notifications but the insertion check, no character
         // index in the component.
-        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), QsciScintillaBase::SC_MOD_INSERTCHECK)
-            << when;
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), SC_MOD_INSERTCHECK) << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
     // Nor any reading of the text for screen readers.
@@ -109,8 +106,6 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
 TEST_F(LoadGuardTest, AScreenReaderNeverGetsTheNotificationsThatCountFromTheStart) {
     // QScintilla answers the notifications sent after an insertion or a
     // deletion by counting characters from the start of the document.
-    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-    constexpr long SC_MOD_INSERTTEXT = 0x1, SC_MOD_DELETETEXT = 0x2;
     ActiveAccessibility reader;
     const long mask = theApp.SendEditor(SCI_GETMODEVENTMASK);
     EXPECT_NE(mask, 0) << "the screen reader hears of no change at all";
