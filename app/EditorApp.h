@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,11 @@ class EditorApp {
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
     std::optional<FileIdentity> diskIdentity;
+    // Runs in each save once the file it replaces has been checked, just
+    // before anything is written (SaveFile's checked): where a test changes
+    // the file at the one moment a save counts on it. None until set, and
+    // none again after ShutDown().
+    std::function<void()> onSaveChecked;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();

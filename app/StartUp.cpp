@@ -91,4 +91,5 @@ void EditorApp::ShutDown() {
     modified = false;
     filePath.clear();
     diskIdentity.reset();
+    onSaveChecked = nullptr;
 }

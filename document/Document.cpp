@@ -201,7 +201,7 @@ bool EditorApp::SaveToFile() {
             progress->Advance(start + Position(count));
             return block;
         };
-        saved = SaveFile(filePath, length, blockSize, source);
+        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
     }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));

@@ -135,7 +135,7 @@ namespace {
 // The document as a query must see it: every change already reported, and
 // the index up to date.
 DocumentText QueryText(EditorWindow* editor) {
-    return DocumentText(*editor, editor->Accessibility().CurrentIndex());
+    return DocumentText(editor->Accessibility().Source(), editor->Accessibility().CurrentIndex());
 }
 
 // While a file is read into the editor or written from it, the progress
@@ -445,7 +445,7 @@ struct AccessibilityNotifier::Change {
 };
 
 AccessibilityNotifier::AccessibilityNotifier(EditorWindow& editor)
-    : editor(editor), index(std::make_unique<OffsetIndex>()) {
+    : editor(editor), source(editor), index(std::make_unique<OffsetIndex>()) {
     QAccessible::installFactory(EditorAccessibleFactory);
     QAccessible::installActivationObserver(&activationFollower);
     Notifiers().push_back(this);
@@ -477,7 +477,7 @@ void AccessibilityNotifier::SetListening(bool on) {
     index->Clear();
     if (on) {
         ReplaceForeignInterface();
-        const DocumentText document(editor, CurrentIndex());
+        const DocumentText document(source, CurrentIndex());
         lastCaret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
         lastSelectionStart = lastSelectionEnd = -1;
     } else {
@@ -491,7 +491,7 @@ const OffsetIndex& AccessibilityNotifier::CurrentIndex() {
     // A length that does not match would mean a change that was never
     // announced; counting again is the safe answer.
     if (!indexCurrent || index->Bytes() != editor.SendScintilla(SCI_GETLENGTH)) {
-        index->Build(editor);
+        index->Build(source);
         indexCurrent = FollowsChanges();
     }
     return *index;
@@ -512,7 +512,7 @@ void AccessibilityNotifier::OnModified(int position, int type, int length) {
     const bool insertion = (type & SC_MOD_BEFOREINSERT) != 0;
     if (!(insertion || (type & SC_MOD_BEFOREDELETE)) || !FollowsChanges())
         return;
-    const DocumentText document(editor, CurrentIndex());
+    const DocumentText document(source, CurrentIndex());
     auto change = std::make_unique<Change>();
     change->position = position;
     change->removed = insertion ? 0 : length;
@@ -543,8 +543,8 @@ void AccessibilityNotifier::FlushChange() {
         return;
     const std::unique_ptr<Change> change = std::move(pending);
     if (indexCurrent)
-        index->Update(editor, change->position, change->removed, change->inserted);
-    const DocumentText document(editor, *index);
+        index->Update(source, change->position, change->removed, change->inserted);
+    const DocumentText document(source, *index);
     if (change->large) {
         if (change->inserted > 0)
             Report(&editor, change->offset, QString(),
@@ -589,7 +589,7 @@ void AccessibilityNotifier::OnUpdateUi(int) {
 void AccessibilityNotifier::Sync() {
     if (!listening || bulkDepth > 0)
         return;
-    const DocumentText document(editor, CurrentIndex());
+    const DocumentText document(source, CurrentIndex());
     const int caret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
     if (caret != lastCaret) {
         lastCaret = caret;
@@ -621,7 +621,7 @@ void AccessibilityNotifier::BeginBulkChange() {
         FlushChange();
         return;
     }
-    bulkOldText = DocumentText(editor, CurrentIndex()).Text(0, eventTextLimit);
+    bulkOldText = DocumentText(source, CurrentIndex()).Text(0, eventTextLimit);
     indexCurrent = false;
     index->Clear();
     editor.ApplyModificationEventMask();
@@ -633,7 +633,7 @@ void AccessibilityNotifier::EndBulkChange() {
     if (!listening)
         return;
     editor.ApplyModificationEventMask();
-    const DocumentText document(editor, CurrentIndex());
+    const DocumentText document(source, CurrentIndex());
     Report(&editor, 0, std::exchange(bulkOldText, QString()), document.Text(0, eventTextLimit));
     Sync();
 }

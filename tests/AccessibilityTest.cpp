@@ -15,7 +15,6 @@
 #include <memory>
 #include <random>
 
-#include "editor/DocumentText.h"
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
@@ -783,7 +782,7 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
     // The same work at both ends: reading around an offset, moving the caret
     // there, and typing a key there with its events.
     auto bytesReadAround = [&](int offset) {
-        const long long before = AccessibilityBytesRead();
+        const long long before = ScreenReaderBytesRead();
         int start, end;
         text->text(offset - 10, offset + 10);
         text->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
@@ -795,7 +794,7 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
         TypeKeys("x");
         EXPECT_FALSE(TextEvents().empty());
         reader->Clear();
-        return AccessibilityBytesRead() - before;
+        return ScreenReaderBytesRead() - before;
     };
     const long long atStart = bytesReadAround(20);
     const long long atEnd = bytesReadAround(count - 20);
@@ -828,10 +827,10 @@ TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) 
     }
     // Gone again: no per-change work left behind.
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
-    const long long bytesRead = AccessibilityBytesRead();
+    const long long bytesRead = ScreenReaderBytesRead();
     TypeText("<p>after</p>");
     QApplication::processEvents();
-    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
+    EXPECT_EQ(ScreenReaderBytesRead(), bytesRead);
 }
 
 TEST_F(ScreenReaderArrivalTest, APlainInterfaceQtKeptForTheEditorIsReplaced) {

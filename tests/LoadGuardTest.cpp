@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "editor/DocumentText.h"
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
 
@@ -83,7 +82,7 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
     // Nor any reading of the text for screen readers.
-    const long long bytesRead = AccessibilityBytesRead();
+    const long long bytesRead = ScreenReaderBytesRead();
     expectNothingPerChange("at start-up");
     TypeText("<p>typed</p>");
     expectNothingPerChange("after typing");
@@ -92,15 +91,15 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     theApp.LoadFile(path);
     QApplication::processEvents();
     expectNothingPerChange("after a load");
-    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
+    EXPECT_EQ(ScreenReaderBytesRead(), bytesRead);
 
     // A screen reader that comes and goes leaves nothing behind.
     { ActiveAccessibility reader; }
-    const long long afterReader = AccessibilityBytesRead();
+    const long long afterReader = ScreenReaderBytesRead();
     TypeText("<p>more</p>");
     QApplication::processEvents();
     expectNothingPerChange("after a screen reader left");
-    EXPECT_EQ(AccessibilityBytesRead(), afterReader);
+    EXPECT_EQ(ScreenReaderBytesRead(), afterReader);
 }
 
 TEST_F(LoadGuardTest, AScreenReaderNeverGetsTheNotificationsThatCountFromTheStart) {
