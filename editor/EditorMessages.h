@@ -7,12 +7,13 @@
 // QScintilla's class, so that Qt stays at the edges and the document logic
 // reads like the algorithm; and the platform's WM_ and EM_ messages, which
 // SendEditor maps to their SCI_ equivalents, are ours anyway. The editor's
-// own code uses the same names, unqualified. Inside the editor window's members the compiler finds
-// QScintilla's enumerators of those names first (a base class's scope comes
-// before the global one); they are the same messages under the same numbers,
-// and the suite checks that the numbers here are the component's and that
-// every message the program names is listed here (tests/message-names.sh).
-// A message the program starts to use is added here first.
+// own code uses the same names, unqualified. Inside the editor window's
+// members the compiler finds QScintilla's enumerators of those names first (a
+// base class's scope comes before the global one); they are the same
+// messages under the same numbers, and the suite checks that the numbers here
+// are the component's and that every message the program names is listed
+// here (scripts/check-message-names). A message the program starts to use is
+// added here first.
 #pragma once
 
 #include <cstdint>
