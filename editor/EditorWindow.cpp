@@ -42,13 +42,12 @@ EditorWindow::EditorWindow(QWidget* parent)
 EditorWindow::~EditorWindow() = default;
 
 int EditorWindow::ModificationEventMask() const {
-    // The check before each insertion keeps the document within its limit.
-    int mask = SC_MOD_INSERTCHECK;
-    // A screen reader hears of every insertion and deletion. It is told from
-    // the notifications sent before each change: QScintilla answers those sent
-    // after it by counting the characters from the start of the document.
-    if (accessibility && accessibility->FollowsChanges())
-        mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
+    // The check before each insertion keeps the document within its limit;
+    // the styler keeps account of what each change leaves right.
+    int mask = SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
+    // A screen reader hears of every insertion and deletion from the same
+    // notifications: QScintilla answers those sent after a change by counting
+    // the characters from the start of the document.
     return mask;
 }
 
@@ -101,6 +100,9 @@ void EditorWindow::SetTransferring(bool transfer) {
 // Paints wait, rather than being merely held back by Qt: one already due when
 // a load began would still style and lay out the text that had arrived.
 void EditorWindow::paintEvent(QPaintEvent* event) {
-    if (!transferring)
-        QsciScintillaBase::paintEvent(event);
+    if (transferring)
+        return;
+    idleStyler->BeforePaint();
+    QsciScintillaBase::paintEvent(event);
+    idleStyler->AfterPaint();
 }

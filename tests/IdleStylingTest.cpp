@@ -1,8 +1,10 @@
 // The text beyond the window is styled while the program idles, so that a
 // jump far into a big document finds it coloured: no key press, scroll or
-// paint of the far end is needed for the styling to reach the end.
+// paint of the far end is needed for the styling to reach the end. After an
+// edit, styling stops where the styles beyond are still right.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <random>
 
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
@@ -89,6 +91,194 @@ TEST_F(IdleStylingTest, NothingIsStyledWhileAFileIsStillArriving) {
     EXPECT_EQ(styledDuringLoad, 0);
 
     EXPECT_TRUE(IdleUntilAllStyled());
+}
+
+// Styling after edits, compared with the same text styled from scratch by a
+// second editor configured as the first.
+class CatchUpTest : public IdleStylingTest {
+  protected:
+    void SetUp() override {
+        IdleStylingTest::SetUp();
+        EditorWindow* const editor = theApp.editorWindow;
+        theApp.editorWindow = &fresh;
+        theApp.ConfigureEditor();
+        theApp.editorWindow = editor;
+    }
+
+    // The styles of every byte and the states of every line that ends,
+    // of the editor as it is and of its text styled in one go.
+    static std::string Styling(QsciScintillaBase& editor) {
+        const long length = editor.SendScintilla(SCI_GETLENGTH);
+        std::string styling;
+        for (long i = 0; i < length; ++i)
+            styling += char(editor.SendScintilla(SCI_GETSTYLEAT, static_cast<unsigned long>(i)));
+        const long lines = editor.SendScintilla(SCI_GETLINECOUNT);
+        for (long line = 0; line + 1 < lines; ++line)
+            styling += "|" + std::to_string(editor.SendScintilla(
+                                 SCI_GETLINESTATE, static_cast<unsigned long>(line)));
+        return styling;
+    }
+
+    std::string FromScratch() {
+        const std::string text = EditorText();
+        fresh.SendScintilla(SCI_CLEARALL);
+        fresh.SendScintilla(SCI_ADDTEXT, text.size(), text.data());
+        fresh.SendScintilla(SCI_COLOURISE, 0UL, -1L);
+        return Styling(fresh);
+    }
+
+    // Where the first styles differ, and the text around it.
+    std::string FirstDifference(const std::string& was, const std::string& is) {
+        const size_t at = size_t(std::mismatch(was.begin(), was.end(), is.begin()).first - was.begin());
+        const std::string text = EditorText();
+        if (at >= text.size())
+            return "line states differ";
+        const size_t from = at > 60 ? at - 60 : 0;
+        return "style " + std::to_string(int(is[at])) + " instead of " +
+               std::to_string(int(was[at])) + " at " + std::to_string(at) + ": [" +
+               text.substr(from, at - from) + "]<here>[" + text.substr(at, 40) + "]";
+    }
+
+    EditorWindow fresh;
+};
+
+const char* const pieces[] = {
+    "<script>",       "</script>", "<script language=\"vbscript\">", "<!--", "-->", "<%",
+    "%>",             "<%@ language=\"vbscript\" %>", "/*", "*/", "//", "\"", "'", "<", ">",
+    "<p class=\"a\">", "</p>", "&amp;", "&x", "\n", "\n", "\r\n", " ", "x", "var r = /a+/g;",
+    "if ",            "Dim s ", "<!DOCTYPE html>", "<?", "?>", "<![CDATA[", "]]>", "\\"};
+
+// Typing, deleting and joining lines, undo and redo, anywhere and in any
+// order with what the styler has done meanwhile (nothing, a paint, a slice,
+// all of it, a jump elsewhere): once styling has stopped, every style and
+// line state is what styling the text from scratch gives.
+TEST_F(CatchUpTest, StylesAfterRandomEditsAreThoseOfTheTextStyledFromScratch) {
+    std::string page;
+    for (int i = 0; i < 120; ++i)
+        page += "<div class=\"c" + std::to_string(i) +
+                "\">text &amp; more <b>bold</b></div>\n<!-- note\n -->\n"
+                "<script>\n  var s = 'a' + /x/.source; // c\n  /* doc\n  */ f(s);\n</script>\n"
+                "<% Dim n: n = 1 %>\n<script language=\"vbscript\">\n  Dim t\n</script>\n";
+    const std::string path = dir.Path("edits.html");
+    WriteBytes(path, page);
+    theApp.LoadFile(path);
+    theApp.editorWindow->viewport()->repaint();
+    ASSERT_TRUE(IdleUntilAllStyled());
+
+    std::mt19937 random(17);
+    auto below = [&](long n) { return n > 0 ? long(random() % unsigned(n)) : 0L; };
+    for (int step = 0; step < 400; ++step) {
+        const long length = Length();
+        const long position = below(length + 1);
+        switch (below(6)) {
+        case 0:
+        case 1:
+            theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(position));
+            AddText(pieces[below(std::size(pieces))]);
+            break;
+        case 2:
+            theApp.SendEditor(SCI_DELETERANGE, static_cast<unsigned long>(position),
+                              std::min(below(12), length - position));
+            break;
+        case 3: {
+            const long lineEnd = theApp.SendEditor(
+                SCI_GETLINEENDPOSITION,
+                static_cast<unsigned long>(theApp.SendEditor(SCI_LINEFROMPOSITION, position)));
+            if (lineEnd < length)
+                theApp.SendEditor(SCI_DELETERANGE, static_cast<unsigned long>(lineEnd), 1);
+            break;
+        }
+        case 4:
+            theApp.SendEditor(SCI_UNDO);
+            break;
+        default:
+            theApp.SendEditor(SCI_REDO);
+            break;
+        }
+        switch (below(5)) {
+        case 0:
+            break; // the next edit comes first
+        case 1:
+            theApp.editorWindow->viewport()->repaint();
+            break;
+        case 2:
+            QApplication::processEvents();
+            break;
+        case 3:
+            theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(below(Length() + 1)));
+            theApp.editorWindow->viewport()->repaint();
+            break;
+        default:
+            ASSERT_TRUE(IdleUntilAllStyled());
+            const std::string styling = Styling(*theApp.editorWindow);
+            const std::string expected = FromScratch();
+            ASSERT_EQ(styling == expected, true)
+                << "after step " << step << ": " << FirstDifference(expected, styling);
+        }
+    }
+}
+
+// Edits after which a line end keeps its style and its line's state while
+// the lexer leaves it in another state (an entity cut off by the line end
+// against a tag name, the next line then text or the rest of the tag), or
+// that split what lexes one way into lines that lex another.
+TEST_F(CatchUpTest, EditsThatLeaveALineEndLookingTheSame) {
+    struct Edit {
+        const char* text;
+        long position;
+        long removed;
+        const char* inserted;
+    };
+    const Edit edits[] = {
+        {"<!-- c --><x\ny>z <b>w</b>\n", 10, 1, "&"},
+        {"<!-- c -->&x\ny>z <b>w</b>\n", 10, 1, "<"},
+        {"<script>\nvar r = /ab+c/g; f(r);\n</script>\n", 17, 0, "\n"},
+        {"<a href=\"x\ny\">b</a>\n<b>c</b>\n", 9, 1, ""},
+        {"a\r\n<b>c</b>\n", 2, 0, "<i"},
+    };
+    for (const Edit& edit : edits) {
+        theApp.SendEditor(SCI_CLEARALL);
+        std::string text = edit.text;
+        for (int i = 0; i < 40; ++i)
+            text += "<p>" + std::to_string(i) + "</p>\n";
+        AddText(text);
+        ASSERT_TRUE(IdleUntilAllStyled());
+        theApp.SendEditor(SCI_DELETERANGE, static_cast<unsigned long>(edit.position), edit.removed);
+        theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(edit.position));
+        AddText(edit.inserted);
+        theApp.editorWindow->viewport()->repaint();
+        ASSERT_TRUE(IdleUntilAllStyled());
+        const std::string expected = FromScratch();
+        EXPECT_EQ(Styling(*theApp.editorWindow) == expected, true)
+            << edit.text << ": " << FirstDifference(expected, Styling(*theApp.editorWindow));
+    }
+}
+
+// One key at the start of a long page changes the styles of its own line:
+// the paint that shows it styles that line and stops there, with the rest
+// of the page known to be right, and leaves nothing for idle time.
+TEST_F(CatchUpTest, AKeyStylesItsLineAndNoMore) {
+    OpenLongPage();
+    ASSERT_TRUE(IdleUntilAllStyled());
+    // An opener with no closer changes everything after it: styling goes on,
+    // and stops again when the opener is undone, as soon as it reaches text
+    // the opener had not changed yet, just beyond the window.
+    theApp.SendEditor(SCI_GOTOPOS, 0);
+    AddText("<!--");
+    theApp.editorWindow->viewport()->repaint();
+    EXPECT_LT(EndStyled(), Length() / 2);
+    theApp.SendEditor(SCI_UNDO);
+    theApp.editorWindow->viewport()->repaint();
+    QApplication::processEvents();
+    EXPECT_EQ(EndStyled(), Length());
+    for (const char* typed : {"x", "\n", "<b>", "\"", "<!-- -->"}) {
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        AddText(typed);
+        page.insert(0, typed);
+        theApp.editorWindow->viewport()->repaint();
+        EXPECT_EQ(EndStyled(), Length()) << typed;
+    }
+    EXPECT_EQ(StyleOfLastTag(), SCE_H_TAG);
 }
 
 } // namespace

@@ -73,12 +73,15 @@ TEST_F(LoadGuardTest, ALoadReservesTheBuffersOnceInsteadOfRegrowingThem) {
 
 TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
-    // Only the check before each insertion, which costs the same whatever
-    // the document's size.
+    // Only the notices before each change (the insertion check, and what the
+    // styler keeps account of), which cost the same whatever the document's
+    // size.
     auto expectNothingPerChange = [&](const char* when) {
-        // No change notifications but the insertion check, no character
-        // index in the component.
-        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), SC_MOD_INSERTCHECK) << when;
+        // No change notifications but those, no character index in the
+        // component.
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK),
+                  SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)
+            << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
     // Nor any reading of the text for screen readers.
