@@ -95,8 +95,8 @@ void IdleStyler::BeforeChange(Position position, Position removed, Position inse
             after.push_back(moved(stretch));
         } else {
             if (stretch.start < position)
-                after.push_back(Kept{stretch.start, position, stretch.entryStyle,
-                                     stretch.entryLineState});
+                after.push_back(
+                    Kept{stretch.start, position, stretch.entryStyle, stretch.entryLineState});
             if (stretch.end > next)
                 after.push_back(moved(StartingAtLine(line, stretch.end)));
         }
@@ -111,8 +111,9 @@ void IdleStyler::BeforeChange(Position position, Position removed, Position inse
 // Drops what styling has reached since: line ends before styledEnd have been
 // styled again, so the kept text starts after the line that holds it.
 void IdleStyler::Forget(Position styledEnd) {
-    auto reached = std::find_if(kept.begin(), kept.end(),
-                                [styledEnd](const Kept& stretch) { return stretch.end > styledEnd; });
+    auto reached = std::find_if(kept.begin(), kept.end(), [styledEnd](const Kept& stretch) {
+        return stretch.end > styledEnd;
+    });
     kept.erase(kept.begin(), reached);
     if (kept.empty() || kept.front().start > styledEnd)
         return;

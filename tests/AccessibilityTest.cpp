@@ -223,6 +223,90 @@ TEST_F(AccessibilityTest, CharactersWordsAndLinesFollowQtsRulesForTheWholeText) 
     EXPECT_EQ(start, 8);
 }
 
+// A page minified to one line: characters and words are found from the text
+// around the offset, with Qt's answers for the whole text, whatever joins or
+// parts them (numbers with points and commas, apostrophes, Thai without
+// spaces, combining accents, flags, joined emoji, Hebrew quotes, a word of
+// thousands of letters, runs of punctuation), and a query in the middle of
+// megabytes reads a few kilobytes.
+TEST_F(AccessibilityTest, ItemsOnALongLineAreFoundFromTheTextAroundThem) {
+    const QString pieces[] = {U(u"<div class=\"a-b\">"),
+                              U(u"it's 3.14, 1,000;x:y "),
+                              U(u"\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"),
+                              U(u"e\u0301te\u0301 "),
+                              U(u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\U0001F1EB"),
+                              U(u"\U0001F469\u200D\U0001F4BB "),
+                              U(u"\u05E6\u05D4\"\u05DC "),
+                              U(u"((((((((((((((("),
+                              U(u"a.b(c,d);e.f(g)+h[i]={j:k};"),
+                              U(u"&amp;&#160; "),
+                              U(u"</div>"),
+                              U(u"_x_ ")};
+    // Long words and numbers, each ending in what may join it to the next.
+    const QString joiners[] = {U(u".5"), U(u",5"), U(u";5"),  U(u".x"),    U(u"'s"),
+                               U(u":y"), U(u"_z"), U(u"\"q"), U(u"\u0301")};
+    std::mt19937 random(5);
+    QString line;
+    std::vector<int> offsets;
+    while (line.size() < 40000) {
+        if (random() % 40 == 0) {
+            offsets.push_back(int(line.size()) + 1000);
+            line += QString(2000, QChar(random() % 2 ? 'w' : '9')) +
+                    joiners[random() % std::size(joiners)];
+        }
+        line += pieces[random() % std::size(pieces)];
+    }
+    Load(line.toStdString() + "\n");
+    QAccessibleTextInterface* text = TextOf();
+    const int count = text->characterCount();
+    while (offsets.size() < 80)
+        offsets.push_back(1 + int(random() % unsigned(count - 2)));
+    for (const int offset : offsets) {
+        for (QAccessible::TextBoundaryType type :
+             {QAccessible::CharBoundary, QAccessible::WordBoundary}) {
+            int start, end, referenceStart, referenceEnd;
+            ASSERT_EQ(text->textBeforeOffset(offset, type, &start, &end),
+                      text->QAccessibleTextInterface::textBeforeOffset(
+                          offset, type, &referenceStart, &referenceEnd))
+                << "before " << offset;
+            EXPECT_EQ(start, referenceStart);
+            ASSERT_EQ(text->textAtOffset(offset, type, &start, &end),
+                      text->QAccessibleTextInterface::textAtOffset(offset, type, &referenceStart,
+                                                                   &referenceEnd))
+                << "at " << offset;
+            EXPECT_EQ(start, referenceStart);
+            ASSERT_EQ(text->textAfterOffset(offset, type, &start, &end),
+                      text->QAccessibleTextInterface::textAfterOffset(offset, type, &referenceStart,
+                                                                      &referenceEnd))
+                << "after " << offset;
+            EXPECT_EQ(end, referenceEnd);
+        }
+    }
+
+    // Four megabytes on one line, read around its middle.
+    std::string page;
+    while (page.size() < (4u << 20))
+        page += "<p class=\"x\">Caf\xC3\xA9 some text</p><script>f(a,b);</script>";
+    Load(page);
+    const int middle = text->characterCount() / 2;
+    const long long before = ScreenReaderBytesRead();
+    int start, end;
+    for (QAccessible::TextBoundaryType type :
+         {QAccessible::CharBoundary, QAccessible::WordBoundary}) {
+        EXPECT_FALSE(text->textAtOffset(middle, type, &start, &end).isEmpty());
+        EXPECT_FALSE(text->textBeforeOffset(middle, type, &start, &end).isEmpty());
+        EXPECT_FALSE(text->textAfterOffset(middle, type, &start, &end).isEmpty());
+    }
+    text->setCursorPosition(middle);
+    text->setSelection(0, middle, middle + 5);
+    text->selection(0, &start, &end);
+    EXPECT_EQ(text->cursorPosition(), middle + 5);
+    Settle();
+    // A few pieces of the index and a little text around the offset each,
+    // nothing like the line.
+    EXPECT_LT(ScreenReaderBytesRead() - before, 256 * 1024);
+}
+
 TEST_F(AccessibilityTest, TypingDeletingPastingAndUndoAreReportedWithTheirOffsets) {
     TypeKeys("ab");
     ASSERT_EQ(TextEvents().size(), 2u);

@@ -114,8 +114,8 @@ class CatchUpTest : public IdleStylingTest {
             styling += char(editor.SendScintilla(SCI_GETSTYLEAT, static_cast<unsigned long>(i)));
         const long lines = editor.SendScintilla(SCI_GETLINECOUNT);
         for (long line = 0; line + 1 < lines; ++line)
-            styling += "|" + std::to_string(editor.SendScintilla(
-                                 SCI_GETLINESTATE, static_cast<unsigned long>(line)));
+            styling += "|" + std::to_string(editor.SendScintilla(SCI_GETLINESTATE,
+                                                                 static_cast<unsigned long>(line)));
         return styling;
     }
 
@@ -129,7 +129,8 @@ class CatchUpTest : public IdleStylingTest {
 
     // Where the first styles differ, and the text around it.
     std::string FirstDifference(const std::string& was, const std::string& is) {
-        const size_t at = size_t(std::mismatch(was.begin(), was.end(), is.begin()).first - was.begin());
+        const size_t at =
+            size_t(std::mismatch(was.begin(), was.end(), is.begin()).first - was.begin());
         const std::string text = EditorText();
         if (at >= text.size())
             return "line states differ";
@@ -142,11 +143,39 @@ class CatchUpTest : public IdleStylingTest {
     EditorWindow fresh;
 };
 
-const char* const pieces[] = {
-    "<script>",       "</script>", "<script language=\"vbscript\">", "<!--", "-->", "<%",
-    "%>",             "<%@ language=\"vbscript\" %>", "/*", "*/", "//", "\"", "'", "<", ">",
-    "<p class=\"a\">", "</p>", "&amp;", "&x", "\n", "\n", "\r\n", " ", "x", "var r = /a+/g;",
-    "if ",            "Dim s ", "<!DOCTYPE html>", "<?", "?>", "<![CDATA[", "]]>", "\\"};
+const char* const pieces[] = {"<script>",
+                              "</script>",
+                              "<script language=\"vbscript\">",
+                              "<!--",
+                              "-->",
+                              "<%",
+                              "%>",
+                              "<%@ language=\"vbscript\" %>",
+                              "/*",
+                              "*/",
+                              "//",
+                              "\"",
+                              "'",
+                              "<",
+                              ">",
+                              "<p class=\"a\">",
+                              "</p>",
+                              "&amp;",
+                              "&x",
+                              "\n",
+                              "\n",
+                              "\r\n",
+                              " ",
+                              "x",
+                              "var r = /a+/g;",
+                              "if ",
+                              "Dim s ",
+                              "<!DOCTYPE html>",
+                              "<?",
+                              "?>",
+                              "<![CDATA[",
+                              "]]>",
+                              "\\"};
 
 // Typing, deleting and joining lines, undo and redo, anywhere and in any
 // order with what the styler has done meanwhile (nothing, a paint, a slice,
