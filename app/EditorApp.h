@@ -117,7 +117,7 @@ class EditorApp {
     void ShowGoToLine();
     void GoToLine(long line);
     void ReturnToText();
-    void ShowSearchStatus(const std::string& text);
+    void ShowSearchStatus(const std::string& text, bool reveal = true);
     std::unique_ptr<SearchPattern> CompileSearch(const platform::SearchRequest& request);
 
     // The search's side of the component (editor/EditorSearch.cpp): its

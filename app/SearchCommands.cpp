@@ -103,12 +103,13 @@ void EditorApp::FindAgain(bool forward) {
                                                     : platform::SearchAction::findPrevious));
 }
 
-// The words go in the Find window, shown again if it was closed, so that a
-// miss after F3 is seen and heard; never in a message box.
-void EditorApp::ShowSearchStatus(const std::string& text) {
+// The words go in the Find window, never in a message box. A miss or a
+// mistake brings the window back if it was closed, so that after F3 too it
+// is seen and heard.
+void EditorApp::ShowSearchStatus(const std::string& text, bool reveal) {
     if (!findWindow)
         return;
-    if (!findWindow->isVisible() && !text.empty())
+    if (reveal && !findWindow->isVisible())
         findWindow->ShowFind(findWindow->Replacing(), std::string());
     findWindow->SetStatus(text);
 }
@@ -150,11 +151,11 @@ void EditorApp::Find(const platform::SearchRequest& request, bool forward) {
     case SearchOutcome::found:
         SelectMatch(match);
         if (!wrapped)
-            ShowSearchStatus("");
+            ShowSearchStatus("", false);
         else if (forward)
-            ShowSearchStatus("Passed the end of the document and went on from the start.");
+            ShowSearchStatus("Passed the end of the document and went on from the start.", false);
         else
-            ShowSearchStatus("Passed the start of the document and went on from the end.");
+            ShowSearchStatus("Passed the start of the document and went on from the end.", false);
         if (findWindow)
             findWindow->KeepClearOf(editorWindow->CaretArea());
         break;
