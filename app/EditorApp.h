@@ -130,6 +130,8 @@ class EditorApp {
     void SelectMatch(const Match& match);
     bool ApplyReplacements(const ReplacementPlan& plan, const SearchProgress& progress);
     void MoveToLine(Position line);
+    bool StyleThrough(Position end, const SearchProgress& progress);
+    Position ScreenAfter(Position position);
 };
 
 extern EditorApp theApp;

@@ -224,7 +224,7 @@ void EditorApp::ReplaceAll(const platform::SearchRequest& request) {
     bool fits = true;
     {
         const EditorWindow::Transfer busy(editorWindow);
-        SearchWork work(frameWindow, "Replacing " + Quote(request.what), 2 * length);
+        SearchWork work(frameWindow, "Replacing " + Quote(request.what), 3 * length);
         {
             TextSearch search(*pattern, DocumentBytes());
             outcome = PlanReplaceAll(search, request.with, plan, work.Follow());
@@ -241,6 +241,13 @@ void EditorApp::ReplaceAll(const platform::SearchRequest& request) {
             if (!ApplyReplacements(plan, made))
                 outcome = SearchOutcome::stopped;
         }
+        // What the view shows is styled before it is painted. Every match is
+        // replaced by now, so this last part runs to its end.
+        if (outcome == SearchOutcome::found && fits)
+            StyleThrough(ScreenAfter(SendEditor(SCI_GETCURRENTPOS)), [&](Position styled) {
+                work.Advance(2 * length + styled);
+                return true;
+            });
     }
     switch (outcome) {
     case SearchOutcome::found:
@@ -290,6 +297,13 @@ void EditorApp::GoToLine(long line) {
         goToLineWindow->SetStatus("There is no line " + std::to_string(line) + ": type a number " +
                                   range + ".");
         return;
+    }
+    const Position start = SendEditor(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line - 1));
+    {
+        const EditorWindow::Transfer busy(editorWindow);
+        SearchWork work(frameWindow, "Going to line " + std::to_string(line), ScreenAfter(start));
+        if (!StyleThrough(ScreenAfter(start), work.Follow()))
+            return;
     }
     MoveToLine(line - 1);
     goToLineWindow->hide();

@@ -11,9 +11,13 @@ namespace {
 // Matches this close together go in as one piece, the bytes between them
 // put back as they were. The component records and announces each change
 // it makes, which for a million small ones costs seconds; a piece of up to
-// 64 KiB costs about as much as one of them.
-constexpr Position closeTogether = 256;
+// 64 KiB costs about as much as one of them. Its undo step keeps the bytes
+// between the matches twice, which for matches a kilobyte apart is about
+// what it keeps for each change of its own.
+constexpr Position closeTogether = 1024;
 constexpr Position pieceLimit = 64 << 10;
+// Styling goes a mebibyte at a time, a few milliseconds each.
+constexpr Position styleSlice = 1 << 20;
 
 } // namespace
 
@@ -127,6 +131,34 @@ bool EditorApp::ApplyReplacements(const ReplacementPlan& plan, const SearchProgr
     }
     SendEditor(SCI_SETSEL, static_cast<unsigned long>(plan.Moved(anchor)), plan.Moved(caret));
     return true;
+}
+
+// The lexer styles on demand what is about to be painted, everything before
+// it first: after a change near the start, or a jump far into a document
+// opened a moment ago, the next paint would style megabytes while the
+// window waits. Styled here in slices instead, the work goes on behind the
+// progress window and can be stopped.
+bool EditorApp::StyleThrough(Position end, const SearchProgress& progress) {
+    end = std::min(end, SendEditor(SCI_GETLENGTH));
+    for (Position styled = SendEditor(SCI_GETENDSTYLED); styled < end;) {
+        SendEditor(SCI_COLOURISE, static_cast<unsigned long>(styled),
+                   std::min(end, styled + styleSlice));
+        const Position reached = SendEditor(SCI_GETENDSTYLED);
+        if (reached <= styled)
+            break;
+        styled = reached;
+        if (progress && !progress(styled))
+            return false;
+    }
+    return true;
+}
+
+// The end of the screenful that shows a position wherever the view puts it.
+Position EditorApp::ScreenAfter(Position position) {
+    const Position line = SendEditor(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    const Position end = SendEditor(
+        SCI_POSITIONFROMLINE, static_cast<unsigned long>(line + SendEditor(SCI_LINESONSCREEN) + 1));
+    return end < 0 ? SendEditor(SCI_GETLENGTH) : end;
 }
 
 // The line's start, with the line in the middle of the view.
