@@ -546,15 +546,14 @@ void BenchSearch(QApplication& application, const std::string& path) {
     TimedRow("Find Next from the start to the end, median of 3", find, checkTargets ? 150 : 0);
     if (theApp.SendEditor(SCI_GETSELECTIONSTART) != length - 100)
         std::printf("  the search did not find the word: %s\n", Status().c_str());
-    std::printf("  (the first, which gathers the text: %.1f ms, CPU %.1f ms)\n", find.wall.values[0],
-                find.cpu.values[0]);
+    std::printf("  (the first, which gathers the text: %.1f ms, CPU %.1f ms)\n",
+                find.wall.values[0], find.cpu.values[0]);
 
     Timed expression;
     for (int i = 0; i < 3; ++i) {
         theApp.SendEditor(SCI_GOTOPOS, 0);
-        expression.Measure([] {
-            Search(platform::SearchAction::findNext, "function f\\d+\\(b\\)", "", true);
-        });
+        expression.Measure(
+            [] { Search(platform::SearchAction::findNext, "function f\\d+\\(b\\)", "", true); });
     }
     TimedRow("regular expression through the whole text, median of 3", expression,
              checkTargets ? 1000 : 0);
@@ -562,9 +561,8 @@ void BenchSearch(QApplication& application, const std::string& path) {
     Timed classes;
     for (int i = 0; i < 3; ++i) {
         theApp.SendEditor(SCI_GOTOPOS, 0);
-        classes.Measure([] {
-            Search(platform::SearchAction::findNext, "[0-9]{12}[a-z]", "", true);
-        });
+        classes.Measure(
+            [] { Search(platform::SearchAction::findNext, "[0-9]{12}[a-z]", "", true); });
     }
     TimedRow("one with no letter to look for first, median of 3", classes, checkTargets ? 1000 : 0);
 
@@ -584,12 +582,13 @@ void BenchSearch(QApplication& application, const std::string& path) {
     // Replace All through the progress window, with a timer due every
     // millisecond to see how long the event loop is kept waiting.
     const std::string_view text = [] {
-        const auto* bytes = reinterpret_cast<const char*>(theApp.SendEditor(
-            SCI_GETRANGEPOINTER, 0, theApp.SendEditor(SCI_GETLENGTH)));
+        const auto* bytes = reinterpret_cast<const char*>(
+            theApp.SendEditor(SCI_GETRANGEPOINTER, 0, theApp.SendEditor(SCI_GETLENGTH)));
         return std::string_view(bytes, size_t(theApp.SendEditor(SCI_GETLENGTH)));
     }();
     long count = 0;
-    for (size_t at = text.find("&amp;"); at != std::string_view::npos; at = text.find("&amp;", at + 5))
+    for (size_t at = text.find("&amp;"); at != std::string_view::npos;
+         at = text.find("&amp;", at + 5))
         ++count;
     Timed plan;
     plan.Measure([&] {
@@ -624,7 +623,8 @@ void BenchSearch(QApplication& application, const std::string& path) {
     std::snprintf(what, sizeof what, "Replace All of %ld matches", count);
     TimedRow(what, replace, checkTargets ? 2000 : 0);
     Check("longest wait of the event loop meanwhile", longest, "ms", 100);
-    Row("text after Replace All / before (bytes)", double(theApp.SendEditor(SCI_GETLENGTH)) / double(length), "x");
+    Row("text after Replace All / before (bytes)",
+        double(theApp.SendEditor(SCI_GETLENGTH)) / double(length), "x");
     Timed undo;
     undo.Measure([] {
         theApp.ExecuteCommand(IDM_UNDO);

@@ -26,9 +26,9 @@ struct Outcome {
 
 // The real binary, with neither a display nor Qt's platform named.
 Outcome RunVarne(const TempDir& dir, const std::string& arguments) {
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" VARNE_BINARY
-                                "' " +
-                                arguments + " >'" + dir.Path("out") + "' 2>'" + dir.Path("err") + "'";
+    const std::string command =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" VARNE_BINARY "' " + arguments +
+        " >'" + dir.Path("out") + "' 2>'" + dir.Path("err") + "'";
     const int result = std::system(command.c_str());
     return {WIFEXITED(result) ? WEXITSTATUS(result) : -1, ReadBytes(dir.Path("out")),
             ReadBytes(dir.Path("err"))};
@@ -93,8 +93,8 @@ class OpenFromTest : public EditorTest {
     }
 
     static QUrl FileUrl(const std::string& path) {
-        return QUrl::fromEncoded("file://" + QByteArray(path.data(), qsizetype(path.size()))
-                                                 .toPercentEncoding("/"));
+        return QUrl::fromEncoded(
+            "file://" + QByteArray(path.data(), qsizetype(path.size())).toPercentEncoding("/"));
     }
 };
 
