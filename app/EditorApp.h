@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,12 +44,19 @@ class EditorApp {
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
     std::optional<FileIdentity> diskIdentity;
+    // Runs in each save once the file it replaces has been checked, just
+    // before anything is written (SaveFile's checked): where a test changes
+    // the file at the one moment a save counts on it. None until set, and
+    // none again after ShutDown().
+    std::function<void()> onSaveChecked;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
+    // Copies the bytes [start, end), within the document, and a NUL after
+    // them to buffer, which has room for end - start + 1 bytes.
     void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs

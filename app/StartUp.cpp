@@ -104,4 +104,5 @@ void EditorApp::ShutDown() {
     modified = false;
     filePath.clear();
     diskIdentity.reset();
+    onSaveChecked = nullptr;
 }

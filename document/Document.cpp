@@ -3,6 +3,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -150,8 +151,8 @@ void EditorApp::LoadFile(const std::string& path) {
 }
 
 void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
-    TextRange range{start, end, buffer};
-    SendEditor(EM_GETTEXTRANGE, 0, &range);
+    if (editorWindow)
+        CopyBytes(*editorWindow, start, end, buffer);
 }
 
 // The document's text as a save asks for it, a block at a time, through a
@@ -182,7 +183,7 @@ bool EditorApp::SaveToFile() {
             progress->Advance(start + Position(count));
             return block;
         };
-        saved = SaveFile(filePath, length, blockSize, source);
+        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
     }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/EditorApp.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 
 namespace {
@@ -38,9 +39,8 @@ std::string EditorApp::SelectedLineText() {
         SendEditor(SCI_LINEFROMPOSITION, static_cast<unsigned long>(start)) !=
             SendEditor(SCI_LINEFROMPOSITION, static_cast<unsigned long>(end)))
         return std::string();
-    std::string text(size_t(end - start) + 1, '\0');
-    GetTextRange(start, end, text.data());
-    text.resize(size_t(end - start));
+    std::string text;
+    CopyBytes(*editorWindow, start, end, text);
     return text;
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "editor/EditorMessages.h"
 #include "editor/IdleStyler.h"
@@ -145,10 +144,8 @@ class EditorWindow : public QsciScintillaBase {
         return SendScintilla(message, static_cast<unsigned long>(wParam), lParam);
     }
     bool RunClipboardKey(const QKeyEvent& key);
-    QByteArray BytesBetween(Position start, Position end) const;
     QByteArray LineEnd() const;
     QByteArray SelectedBytes() const;
-    std::vector<std::pair<Position, Position>> SelectedRanges() const;
     std::pair<Position, Position> SelectedLines() const;
     void InsertAt(Position position, const QByteArray& bytes);
     void PasteRows(Position position, const QByteArray& rows);
