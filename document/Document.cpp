@@ -17,24 +17,6 @@ std::string Detail(const FileStatus& status) {
     return detail;
 }
 
-// Keeps the editor window out of a load or a save for the life of the object.
-class Transfer {
-  public:
-    explicit Transfer(EditorWindow* window) : window(window) {
-        if (window)
-            window->SetTransferring(true);
-    }
-    ~Transfer() {
-        if (window)
-            window->SetTransferring(false);
-    }
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
-
-  private:
-    EditorWindow* window;
-};
-
 enum class ReadResult { whole, failed, cancelled };
 
 // Appends the file to the text block by block until its end, a read error or
@@ -141,7 +123,7 @@ void EditorApp::LoadFile(const std::string& path) {
 
     ReadResult result;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Opening \"" + path + "\"", file.Size(), true);
         ReserveRoomFor(file.Size());
@@ -192,7 +174,7 @@ bool EditorApp::SaveToFile() {
     const Position length = SendEditor(SCI_GETLENGTH);
     FileStatus saved;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Saving \"" + filePath + "\"", length, false);
         const BlockSource text = TextBlocks();

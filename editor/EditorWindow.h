@@ -99,12 +99,32 @@ class EditorWindow : public QsciScintillaBase {
     void SetTransferring(bool transferring);
     bool Transferring() const { return transferring; }
 
+    // Keeps the window in its transfer state for the life of the object: a
+    // load, a save, or other work on the whole text such as Replace All.
+    // Does nothing for a null editor.
+    class Transfer {
+      public:
+        explicit Transfer(EditorWindow* editor);
+        ~Transfer();
+        Transfer(const Transfer&) = delete;
+        Transfer& operator=(const Transfer&) = delete;
+
+      private:
+        EditorWindow* editor;
+    };
+
+    // Where the selection's caret is on the screen, in global coordinates.
+    QRect CaretArea() const;
+
   signals:
     // What CanPaste() answers may have changed with the clipboard.
     void PasteChanged();
     // An insertion was refused and the document left as it was. Sent from
     // within the component's notifications, so receivers should queue it.
     void InsertionRefused();
+    // Files were dropped on the window: their paths, as bytes, in the order
+    // given. Sent while the drop is handled, so receivers should queue it.
+    void FilesDropped(const QList<QByteArray>& paths);
 
   protected:
     bool event(QEvent* event) override;
