@@ -439,6 +439,8 @@ IdleReport IdleFor(int milliseconds) {
     return report;
 }
 
+void ReaderRowsOnOneLine(QApplication& application, const std::string& path);
+
 // A page minified to a single line: each edit there makes the component style
 // and lay out the whole line again.
 void BenchOneLine(QApplication& application, const std::string& folder, int64_t mebibytes) {
@@ -475,34 +477,115 @@ void BenchOneLine(QApplication& application, const std::string& folder, int64_t 
     TimedRow("one line: keystroke at the start, median", atStart, keyLimit);
     TimedRow("one line: End, median of 3", end);
     TimedRow("one line: Home, median of 3", home);
+    checkTargets = mebibytes >= 10;
+    ReaderRowsOnOneLine(application, path);
+    checkTargets = false;
     theApp.ShutDown();
     std::remove(path.c_str());
 }
 
-// Ctrl+End in a freshly opened document: at once, when everything before the
-// end must be styled first, and after some idle time.
-void BenchJumpToEnd(QApplication& application, const std::string& path) {
-    for (const int idle : {0, 5000}) {
-        Timed jump;
-        Samples styled, wait;
-        for (int i = 0; i < 3; ++i) {
-            Restart(application);
-            OpenAndPaint(path);
-            if (idle > 0) {
-                const IdleReport report = IdleFor(idle);
-                styled.values.push_back(report.styledAfter);
-                wait.values.push_back(report.longestWait);
-            }
-            jump.Measure([] { PressAndPaint(Qt::Key_End, Qt::ControlModifier); });
-        }
-        if (idle == 0) {
-            TimedRow("Ctrl+End right after the open, median of 3", jump);
-            continue;
-        }
-        Row("idle time until all is styled (-1: not in 5 s)", styled.Median(), "ms");
-        Row("longest wait of the event loop meanwhile, max", wait.Max(), "ms");
-        TimedRow("Ctrl+End 5 s after the open, median of 3", jump, checkTargets ? 300 : 0);
+// Runs the event loop until styling has nothing left to do within a
+// document of that size (or the time is up); returns the wall milliseconds.
+double IdleUntilStyled(int milliseconds = 60000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (theApp.SendEditor(SCI_GETENDSTYLED) < theApp.SendEditor(SCI_GETLENGTH) &&
+           clock.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// Styling in idle time after an open, and what it leaves to Ctrl+End; one
+// key at the start with all the styling it sets off; Ctrl+End right after an
+// open, which paints the end at once and colours it when idle styling gets
+// there.
+void BenchStyling(QApplication& application, const std::string& path) {
+    Samples idleCpu, idleWall, wait;
+    Timed jump, key;
+    for (int i = 0; i < 3; ++i) {
+        Restart(application);
+        OpenAndPaint(path);
+        const double cpu = CpuMilliseconds();
+        const IdleReport report = IdleFor(2000);
+        const double wall = 2000 + IdleUntilStyled();
+        idleCpu.values.push_back(CpuMilliseconds() - cpu);
+        idleWall.values.push_back(report.styledAfter >= 0 ? report.styledAfter : wall);
+        wait.values.push_back(report.longestWait);
+        jump.Measure([] { PressAndPaint(Qt::Key_End, Qt::ControlModifier); });
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        Paint();
+        key.Measure([] {
+            PressAndPaint(Qt::Key_X);
+            IdleUntilStyled();
+        });
     }
+    Check("idle styling after the open: CPU until all is styled", idleCpu.Median(), "ms", 3000);
+    Row("idle styling after the open: wall time until all is styled", idleWall.Median(), "ms");
+    Check("longest wait of the event loop meanwhile, max", wait.Max(), "ms", 16);
+    TimedRow("Ctrl+End once all is styled, median of 3", jump, checkTargets ? 50 : 0);
+    TimedRow("one key at the start and the styling it sets off", key, checkTargets ? 50 : 0);
+
+    Timed fresh;
+    Samples coloured;
+    for (int i = 0; i < 3; ++i) {
+        Restart(application);
+        OpenAndPaint(path);
+        fresh.Measure([] { PressAndPaint(Qt::Key_End, Qt::ControlModifier); });
+        coloured.values.push_back(IdleUntilStyled());
+    }
+    TimedRow("Ctrl+End right after the open, median of 3", fresh, checkTargets ? 50 : 0);
+    Row("then idle time until the end is coloured", coloured.Median(), "ms");
+}
+
+// What a screen reader asks on every arrow key, in the middle of a page
+// minified to one line, in CPU time: the characters and words before, at and
+// after the caret, a caret move and a selection with the events they send;
+// and a line query beside the line's text produced once.
+void ReaderRowsOnOneLine(QApplication& application, const std::string& path) {
+    SetScreenReader(true);
+    Restart(application);
+    OpenAndPaint(path);
+    QApplication::processEvents();
+    QAccessibleTextInterface* text =
+        QAccessible::queryAccessibleInterface(theApp.editorWindow)->textInterface();
+    const int middle = text->characterCount() / 2;
+    auto median = [](auto operation) {
+        Samples samples;
+        for (int i = 0; i < 9; ++i) {
+            const double start = CpuMilliseconds();
+            operation(i);
+            samples.values.push_back(CpuMilliseconds() - start);
+        }
+        return samples.Median();
+    };
+    int start, end;
+    for (const auto type : {QAccessible::CharBoundary, QAccessible::WordBoundary}) {
+        const char* what = type == QAccessible::CharBoundary ? "character" : "word";
+        const double cost = median([&](int i) {
+            text->textBeforeOffset(middle + i, type, &start, &end);
+            text->textAtOffset(middle + i, type, &start, &end);
+            text->textAfterOffset(middle + i, type, &start, &end);
+        });
+        char row[80];
+        std::snprintf(row, sizeof row, "reader: %s before, at and after the middle", what);
+        Check(row, cost / 3, "ms", 2);
+    }
+    Check("reader: caret move in the middle, with its event", median([&](int i) {
+              text->setCursorPosition(middle + 2 * i);
+              QApplication::processEvents();
+          }),
+          "ms", 2);
+    Check("reader: selection in the middle, with its event", median([&](int i) {
+              text->setSelection(0, middle + i, middle + 20 + i);
+              QApplication::processEvents();
+          }),
+          "ms", 2);
+    Row("reader: the line's text, as a line query",
+        median([&](int) { text->textAtOffset(middle, QAccessible::LineBoundary, &start, &end); }),
+        "ms");
+    Row("reader: the line's text, read once",
+        median([&](int) { text->text(0, text->characterCount()); }), "ms");
+    SetScreenReader(false);
 }
 
 std::string Status() {
@@ -725,7 +808,7 @@ int main(int argc, char* argv[]) {
     const double peak = double(PeakResidentKiB()) / 1024;
     Check("peak resident memory holding the document", peak, "MiB", 2.2 * size + 60);
 
-    BenchJumpToEnd(application, path);
+    BenchStyling(application, path);
 
     // The floor last, so that its own memory does not count in the peak above.
     theApp.ShutDown();

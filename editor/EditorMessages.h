@@ -120,6 +120,7 @@ enum EditorMessage : unsigned int {
     SCI_DROPSELECTIONN = 2671,
     SCI_CHANGEINSERTION = 2672,
     SCI_SETTARGETRANGE = 2686,
+    SCI_SETIDLESTYLING = 2692,
     SCI_GETLINECHARACTERINDEX = 2710,
     SCI_SETLEXER = 4001,
     SCI_COLOURISE = 4003,
@@ -159,6 +160,8 @@ enum ModificationFlag : int {
 enum EndOfLineMode { SC_EOL_CRLF = 0, SC_EOL_CR = 1, SC_EOL_LF = 2 };
 
 constexpr int SC_CACHE_PAGE = 2; // the layout cache keeps the lines on screen
+// Scrolling styles a little of what it brings into view at once, the rest in idle time.
+constexpr int SC_IDLESTYLING_TOVISIBLE = 1;
 constexpr int SCLEX_HTML = 4;
 constexpr int STYLE_DEFAULT = 32;
 

@@ -35,6 +35,11 @@ EditorWindow::EditorWindow(QWidget* parent)
     // long one away, and every paint, even after Home or End, measured it all
     // again.
     SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
+    // A jump far into a document that is not styled that far, by a key, the
+    // scroll bar or a command, shows the text at once and colours it in idle
+    // time instead of styling everything before it first. Paints leave it to
+    // the idle styler (IdleStyler.h).
+    SendScintilla(SCI_SETIDLESTYLING, SC_IDLESTYLING_TOVISIBLE);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
 }

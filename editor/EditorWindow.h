@@ -92,6 +92,10 @@ class EditorWindow : public QsciScintillaBase {
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
 
+    // Styles the text up to position, and what an edit left right beyond
+    // it as soon as styling reaches it (IdleStyler.h).
+    void StyleTo(Position position) { idleStyler->StyleTo(position); }
+
     // While a file is read into the window or written from it, the window
     // neither paints nor styles in idle time: the text that has arrived would
     // be styled and laid out again once the rest is there, and either would

@@ -191,6 +191,11 @@ void IdleStyler::StyleChunk(Position fromLine, Position toLine) {
     Forget(EndStyled());
 }
 
+void IdleStyler::StyleTo(Position position) {
+    if (EndStyled() < position)
+        StyleLines(LineOf(position) + 1);
+}
+
 // What the paint shows must be styled first, and what lies before it. A
 // little of that is styled now; much more is left to the slices, and the
 // paint meanwhile shows the text with the styles it has.

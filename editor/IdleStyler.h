@@ -42,6 +42,8 @@ class IdleStyler : public QObject {
     void AfterPaint();
     // Starts styling in idle time if text within reach is unstyled.
     void Wake();
+    // Styles the lines up to the one that holds position, now.
+    void StyleTo(Position position);
     // While paused, nothing is styled and Wake() does nothing.
     void SetPaused(bool paused);
 
