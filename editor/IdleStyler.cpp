@@ -11,6 +11,7 @@ namespace {
 constexpr qint64 sliceNanoseconds = 10'000'000;
 constexpr long fewestLines = 50;
 constexpr long mostLines = 1 << 20;
+constexpr size_t mostKept = 1024;
 
 // Set by the HTML lexer in the state of a line whose end leaves it inside a
 // tag or a PHP string: styling restarted after such a line end goes back to
@@ -103,6 +104,10 @@ void IdleStyler::BeforeChange(Position position, Position removed, Position inse
     }
     std::sort(after.begin(), after.end(),
               [](const Kept& a, const Kept& b) { return a.start < b.start; });
+    // Many edits before styling reaches them: the furthest are styled again
+    // in full rather than kept account of.
+    if (after.size() > mostKept)
+        after.resize(mostKept);
     kept.swap(after);
     if (shown > position)
         shown = std::max(position, shown + delta);
@@ -160,17 +165,17 @@ void IdleStyler::StyleChunk(Position fromLine, Position toLine) {
         Position keptEnd;
     };
     std::vector<LineEnd> before;
-    auto stretch = kept.begin();
-    for (Position line = fromLine + 1; line <= toLine && stretch != kept.end(); ++line) {
-        const Position lineStart = LineStart(line);
-        while (stretch != kept.end() && stretch->end <= lineStart)
-            ++stretch;
-        if (stretch == kept.end() || stretch->start > lineStart)
-            continue;
-        if (lineStart == stretch->start)
-            before.push_back({line, stretch->entryStyle, stretch->entryLineState, stretch->end});
-        else
-            before.push_back({line, StyleAt(lineStart - 1), LineState(line - 1), stretch->end});
+    for (const Kept& stretch : kept) {
+        if (stretch.start > end)
+            break;
+        before.push_back({LineOf(stretch.start), stretch.entryStyle, stretch.entryLineState,
+                          stretch.end});
+        for (Position line = before.back().line + 1; line <= toLine; ++line) {
+            const Position lineStart = LineStart(line);
+            if (lineStart >= stretch.end)
+                break;
+            before.push_back({line, StyleAt(lineStart - 1), LineState(line - 1), stretch.end});
+        }
     }
 
     if (end > start)
