@@ -15,12 +15,12 @@ namespace {
 // one away, and every paint, even after Home or End, measured it all again.
 constexpr int SC_CACHE_PAGE = 2;
 
-// Runs of one style shorter than 30 bytes are measured once and then found
-// again by their bytes. A change in a line lays all of it out again, and on a
-// page minified to one line that means every tag, attribute and operator of
-// the file; the default 1024 entries keep too few of those to help. A full
-// cache takes 8 to 17 MiB, by the length of the runs.
-constexpr int positionCacheEntries = 100000;
+// Runs of one style are measured once and then found again by their bytes. A
+// change in a line lays all of it out again, and on a page minified to one
+// line that means every run of the file. The component's cache grows with the
+// runs it holds, up to 64 MiB whatever the text; the most entries it takes
+// hold the runs of a one-line page of about 20 MiB.
+constexpr int positionCacheEntries = 1 << 20;
 
 } // namespace
 
