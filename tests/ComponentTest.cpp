@@ -1,0 +1,66 @@
+// What Varne's copy of the editing component does differently from the one it
+// came from (qscintilla/patches), through the real widget.
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include "editor/EditorWindow.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+constexpr unsigned SCI_SETCARETPERIOD = 2076;
+
+class ComponentTest : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        QObject::connect(theApp.editorWindow, &QsciScintillaBase::SCN_PAINTED,
+                         [this] { ++paints; });
+        // A blinking caret would repaint now and then whatever happens.
+        theApp.SendEditor(SCI_SETCARETPERIOD, 0);
+    }
+
+    // Many screens of markup whose lines leave the lexer in different states,
+    // as script blocks do.
+    void OpenLongPage() {
+        std::string bytes;
+        for (int i = 0; bytes.size() < (1u << 20); ++i)
+            bytes += "<p class=\"c" + std::to_string(i) +
+                     "\">words</p>\n<script>\nvar a = 1;\n</script>\n";
+        const std::string path = dir.Path("long.html");
+        WriteBytes(path, bytes);
+        theApp.LoadFile(path);
+        theApp.editorWindow->viewport()->repaint();
+    }
+
+    // Runs the event loop, as while nobody touches anything, until all the
+    // text is styled or the time is up.
+    bool IdleUntilAllStyled() {
+        QElapsedTimer clock;
+        clock.start();
+        auto allStyled = [] {
+            return theApp.SendEditor(SCI_GETENDSTYLED) >= theApp.SendEditor(SCI_GETLENGTH);
+        };
+        while (!allStyled() && clock.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return allStyled();
+    }
+
+    int paints = 0;
+};
+
+TEST_F(ComponentTest, StylingBelowTheWindowDoesNotRepaintIt) {
+    OpenLongPage();
+    QApplication::processEvents();
+    paints = 0;
+
+    ASSERT_TRUE(IdleUntilAllStyled());
+    EXPECT_EQ(paints, 0) << "styling text the window does not show repainted it";
+
+    // What the window shows still repaints it.
+    AddText("<b>");
+    QApplication::processEvents();
+    EXPECT_GE(paints, 1);
+}
+
+} // namespace
