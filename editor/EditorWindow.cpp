@@ -46,8 +46,8 @@ int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
     int mask = SC_MOD_INSERTCHECK;
     // A screen reader hears of every insertion and deletion. It is told from
-    // the notifications sent before each change: QScintilla answers those sent
-    // after it by counting the characters from the start of the document.
+    // the notifications sent before each change, while the text a deletion
+    // takes away is still there.
     if (accessibility && accessibility->FollowsChanges())
         mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     return mask;

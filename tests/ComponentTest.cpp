@@ -1,7 +1,9 @@
 // What Varne's copy of the editing component does differently from the one it
 // came from (qscintilla/patches), through the real widget.
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
@@ -9,6 +11,8 @@
 namespace {
 
 constexpr unsigned SCI_SETCARETPERIOD = 2076;
+constexpr int SC_MOD_INSERTTEXT = 0x1;
+constexpr int SC_MOD_DELETETEXT = 0x2;
 
 class ComponentTest : public EditorTest {
   protected:
@@ -61,6 +65,28 @@ TEST_F(ComponentTest, StylingBelowTheWindowDoesNotRepaintIt) {
     AddText("<b>");
     QApplication::processEvents();
     EXPECT_GE(paints, 1);
+}
+
+// QScintilla's own accessible interface told screen readers of each change
+// the component reported after the fact, counting the characters from the
+// start of the document to say where, even for a widget it does not stand
+// for. Varne's interface alone tells them now, once per change, whatever the
+// component reports.
+TEST_F(ComponentTest, ScreenReadersHearOfEachChangeOnce) {
+    ActiveAccessibility reader;
+    theApp.SendEditor(SCI_SETMODEVENTMASK, theApp.editorWindow->ModificationEventMask() |
+                                               SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT);
+    TypeText("ab");
+    QTest::keyClick(theApp.editorWindow, Qt::Key_Backspace);
+    QApplication::processEvents();
+
+    const std::vector<AccessibilityRecord> heard =
+        reader.Events({QAccessible::TextInserted, QAccessible::TextRemoved});
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[0].inserted, "a");
+    EXPECT_EQ(heard[1].inserted, "b");
+    EXPECT_EQ(heard[2].removed, "b");
+    EXPECT_EQ(heard[2].position, 1);
 }
 
 } // namespace
