@@ -8,22 +8,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-namespace {
-
-// Layouts of every line on screen are kept, not only the caret's. With the
-// caret's line alone, laying out the empty line below a long one threw the long
-// one away, and every paint, even after Home or End, measured it all again.
-constexpr int SC_CACHE_PAGE = 2;
-
-// Runs of one style are measured once and then found again by their bytes. A
-// change in a line lays all of it out again, and on a page minified to one
-// line that means every run of the file. The component's cache grows with the
-// runs it holds, up to 64 MiB whatever the text; the most entries it takes
-// hold the runs of a one-line page of about 20 MiB.
-constexpr int positionCacheEntries = 1 << 20;
-
-} // namespace
-
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
       idleStyler(new IdleStyler(this)),
@@ -35,7 +19,7 @@ EditorWindow::EditorWindow(QWidget* parent)
                 if (modification & SC_MOD_INSERTCHECK)
                     CheckInsertion(length);
             });
-    SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
+    SendScintilla(SCI_SETLAYOUTCACHE, layoutCache);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
 }
