@@ -11,6 +11,7 @@
 // character typed there, in PREFIX-1.png, PREFIX-2.png and so on.
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <Qsci/qsciscintillabase.h>
 #include <cstdio>
 #include <fstream>
@@ -50,6 +51,15 @@ std::string LongLine() {
     return line + "</body></html>\n";
 }
 
+// A key press, so that the line is laid out before it is styled again, as
+// when typing.
+void TypeX(QWidget& editor) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(&editor, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(&editor, &release);
+}
+
 QImage Render() {
     QApplication::processEvents();
     return component->grab().toImage();
@@ -74,7 +84,7 @@ int RenderViews(const std::string& text, const std::string& prefix) {
         editor.SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(position));
         for (const bool typed : {false, true}) {
             if (typed)
-                editor.SendScintilla(SCI_ADDTEXT, 1UL, "x");
+                TypeX(editor);
             const std::string path = prefix + "-" + std::to_string(++written) + ".png";
             if (!Render().save(QString::fromStdString(path))) {
                 std::fprintf(stderr, "render-page: cannot write %s\n", path.c_str());
