@@ -83,6 +83,24 @@ void EditorWindow::SetTransferring(bool transfer) {
         viewport()->update();
 }
 
+EditorWindow::Transfer::Transfer(EditorWindow* editor) : editor(editor) {
+    if (editor)
+        editor->SetTransferring(true);
+}
+
+EditorWindow::Transfer::~Transfer() {
+    if (editor)
+        editor->SetTransferring(false);
+}
+
+QRect EditorWindow::CaretArea() const {
+    const Position caret = Send(SCI_GETCURRENTPOS);
+    const QPoint point(int(Send(SCI_POINTXFROMPOSITION, 0, caret)),
+                       int(Send(SCI_POINTYFROMPOSITION, 0, caret)));
+    const int height = int(Send(SCI_TEXTHEIGHT, Send(SCI_LINEFROMPOSITION, caret)));
+    return QRect(viewport()->mapToGlobal(point), QSize(2, height));
+}
+
 // Paints wait, rather than being merely held back by Qt: one already due when
 // a load began would still style and lay out the text that had arrived.
 void EditorWindow::paintEvent(QPaintEvent* event) {

@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr unsigned SCI_SETCARETPERIOD = 2076;
-constexpr int SC_MOD_INSERTTEXT = 0x1;
-constexpr int SC_MOD_DELETETEXT = 0x2;
-
 class ComponentTest : public EditorTest {
   protected:
     void SetUp() override {

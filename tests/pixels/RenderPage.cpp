@@ -26,8 +26,6 @@ namespace {
 
 QsciScintillaBase* component = nullptr;
 
-constexpr unsigned SCI_SETCARETPERIOD = 2076;
-
 // One line of markup with runs of every length the layout makes: words,
 // attributes, scripts, and comments of 270 bytes (more than 8 bits can count)
 // and of 350 (which the layout cuts in pieces).
