@@ -149,19 +149,6 @@ TEST_F(PositionCacheTest, TheTableGrowsWithTheRunsItHolds) {
     EXPECT_GT(layOut(), runs * 99 / 100);
 }
 
-TEST_F(PositionCacheTest, ASmallSizeAskedForIsKept) {
-    cache.SetSize(100);
-    EXPECT_EQ(cache.GetSize(), 100u);
-    for (long i = 0; i < 1000; ++i)
-        Found(RunOf(i, 50));
-    EXPECT_LE(cache.MemoryUsed(),
-              100 * (sizeof(PositionCacheEntry) + PositionCacheEntry::BytesFor(50)));
-    cache.SetSize(0);
-    const std::string run = RunOf(1, 10);
-    Found(run);
-    EXPECT_FALSE(Found(run)) << "a cache of no entries keeps nothing";
-}
-
 // Runs of 299 bytes that never repeat, in three times the budget: measured as
 // the allocator counts it, the cache never holds more than 64 MiB, and it still
 // finds what it measured last.
