@@ -8,17 +8,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-namespace {
-
-// Runs of one style shorter than 30 bytes are measured once and then found
-// again by their bytes. A change in a line lays all of it out again, and on a
-// page minified to one line that means every tag, attribute and operator of
-// the file; the default 1024 entries keep too few of those to help. A full
-// cache takes 8 to 17 MiB, by the length of the runs.
-constexpr int positionCacheEntries = 100000;
-
-} // namespace
-
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
       idleStyler(new IdleStyler(this)),
@@ -30,11 +19,7 @@ EditorWindow::EditorWindow(QWidget* parent)
                 if (modification & SC_MOD_INSERTCHECK)
                     CheckInsertion(length);
             });
-    // Layouts of every line on screen are kept, not only the caret's. With the
-    // caret's line alone, laying out the empty line below a long one threw the
-    // long one away, and every paint, even after Home or End, measured it all
-    // again.
-    SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
+    SendScintilla(SCI_SETLAYOUTCACHE, layoutCache);
     // A jump far into a document that is not styled that far, by a key, the
     // scroll bar or a command, shows the text at once and colours it in idle
     // time instead of styling everything before it first. Paints leave it to
@@ -48,12 +33,11 @@ EditorWindow::~EditorWindow() = default;
 
 int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit;
-    // the styler keeps account of what each change leaves right.
-    int mask = SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
-    // A screen reader hears of every insertion and deletion from the same
-    // notifications: QScintilla answers those sent after a change by counting
-    // the characters from the start of the document.
-    return mask;
+    // the styler keeps account of what each change leaves right. A screen
+    // reader hears of every insertion and deletion from the same
+    // notifications, sent while the text a deletion takes away is still
+    // there.
+    return SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
 }
 
 void EditorWindow::ApplyModificationEventMask() {
