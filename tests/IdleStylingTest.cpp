@@ -249,8 +249,10 @@ TEST_F(CatchUpTest, StylesAfterRandomEditsAreThoseOfTheTextStyledFromScratch) {
 
 // Edits after which a line end keeps its style and its line's state while
 // the lexer leaves it in another state (an entity cut off by the line end
-// against a tag name, the next line then text or the rest of the tag), or
-// that split what lexes one way into lines that lex another.
+// against a tag name, the next line then text or the rest of the tag), that
+// split what lexes one way into lines that lex another, or that make "<!"
+// follow a '<' the lexer has styled already (which tripped an assertion in
+// the lexer, aborting builds that keep assertions).
 TEST_F(CatchUpTest, EditsThatLeaveALineEndLookingTheSame) {
     struct Edit {
         const char* text;
@@ -264,6 +266,7 @@ TEST_F(CatchUpTest, EditsThatLeaveALineEndLookingTheSame) {
         {"<script>\nvar r = /ab+c/g; f(r);\n</script>\n", 17, 0, "\n"},
         {"<a href=\"x\ny\">b</a>\n<b>c</b>\n", 9, 1, ""},
         {"a\r\n<b>c</b>\n", 2, 0, "<i"},
+        {"p &<!-- c -->\n<script><%\"\"%><!--\n</script>\n", 2, 0, "&"},
     };
     for (const Edit& edit : edits) {
         theApp.SendEditor(SCI_CLEARALL);
