@@ -21,7 +21,7 @@ constexpr int positionCacheEntries = 100000;
 
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
-      idleStyler(new IdleStyler(this)),
+      selection(nullptr, true), idleStyler(new IdleStyler(this)),
       accessibility(std::make_unique<AccessibilityNotifier>(*this)) {
     setAccessibleName(QStringLiteral("Editor"));
     ApplyModificationEventMask();
@@ -93,9 +93,58 @@ void EditorWindow::mousePressEvent(QMouseEvent* event) {
 
 void EditorWindow::SetTransferring(bool transfer) {
     transferring = transfer;
+    ApplyReadOnly();
     idleStyler->SetPaused(transfer);
     if (!transfer)
         viewport()->update();
+}
+
+void EditorWindow::AppendTransferred(const char* bytes, Position count) {
+    Send(SCI_SETREADONLY, 0);
+    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(count), bytes);
+    ApplyReadOnly();
+}
+
+const char* EditorWindow::TransferredText() {
+    return reinterpret_cast<const char*>(Send(SCI_GETCHARACTERPOINTER));
+}
+
+// Read-only while transferring, and while a refused insertion's call runs.
+void EditorWindow::ApplyReadOnly() {
+    Send(SCI_SETREADONLY, transferring || refusing);
+}
+
+namespace {
+
+// What the person at the desk (or a program acting as one) does to the window.
+constexpr QEvent::Type inputEvents[] = {
+    QEvent::KeyPress,           QEvent::KeyRelease,
+    QEvent::InputMethod,        QEvent::MouseButtonPress,
+    QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+    QEvent::MouseMove,          QEvent::Wheel,
+    QEvent::ContextMenu,        QEvent::DragEnter,
+    QEvent::DragMove,           QEvent::Drop,
+    QEvent::TouchBegin,         QEvent::TouchUpdate,
+    QEvent::TouchEnd,           QEvent::TabletPress,
+    QEvent::TabletMove,         QEvent::TabletRelease,
+};
+
+} // namespace
+
+// A drag is turned away, so that its source keeps what it offered; the rest
+// is taken and dropped, so that it reaches no other widget either.
+bool EditorWindow::SwallowedWhileTransferring(QEvent& event) {
+    if (!transferring)
+        return false;
+    for (QEvent::Type type : inputEvents) {
+        if (event.type() == type) {
+            const bool drag =
+                type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop;
+            event.setAccepted(!drag);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Paints wait, rather than being merely held back by Qt: one already due when

@@ -4,6 +4,7 @@
 // bytes.
 #pragma once
 
+#include <QClipboard>
 #include <Qsci/qsciscintillabase.h>
 #include <memory>
 #include <string>
@@ -53,12 +54,17 @@ class EditorWindow : public QsciScintillaBase {
     // when it last changed: cheap, and never waits for the clipboard's owner.
     // (QScintilla's own answer to SCI_CANPASTE does not look at the clipboard.)
     bool CanPaste() const;
+    // The same for the primary selection, which the middle button pastes.
+    bool CanPasteSelection() const;
 
     // The clipboard commands, byte for byte (editor/EditorWindowClipboard.cpp).
     // Copy puts the selection's exact bytes on the clipboard; Paste puts what
     // the clipboard holds in place of the selection, line ends unconverted.
     // The component's own commands would turn NULs into spaces, invalid UTF-8
-    // into U+FFFD and every line end into the end-of-line mode's.
+    // into U+FFFD and every line end into the end-of-line mode's. Every paste
+    // (Ctrl+V, Shift+Insert, the menus, the middle button) asks the clipboard
+    // for its data only once its owner has said it holds something to paste:
+    // one that does not answer leaves it doing nothing, at once.
     void Cut();
     void Copy();
     void Paste();
@@ -71,7 +77,9 @@ class EditorWindow : public QsciScintillaBase {
     // Inserts bytes at position as a drop does: plain bytes end up selected,
     // rows of a rectangle go one under the other. A drop of the selection onto
     // itself does nothing; a move removes the selection from where it was.
-    void Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
+    // Returns whether the bytes went in: not when the drop would pass the
+    // size limit, nor onto the dragged selection itself.
+    bool Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
     // The menu the right mouse button opens, with the commands above.
     QMenu* CreateContextMenu();
 
@@ -92,12 +100,19 @@ class EditorWindow : public QsciScintillaBase {
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
 
-    // While a file is read into the window or written from it, the window
-    // neither paints nor styles in idle time: the text that has arrived would
-    // be styled and laid out again once the rest is there, and either would
-    // stretch the transfer. Nothing may edit the text meanwhile.
+    // While a file is read into the window or written from it (app/TransferDoor.h),
+    // nothing but the transfer changes the text: it is read-only, so that the
+    // component refuses every edit, whoever asks (a screen reader among
+    // them), and the window swallows every input (keys, input methods, the
+    // mouse, drops, its context menu). Nor does it paint or style in idle
+    // time: the text that has arrived would be styled and laid out again once
+    // the rest is there, and either would stretch the transfer.
     void SetTransferring(bool transferring);
-    bool Transferring() const { return transferring; }
+    // Appends bytes to the text as a load does, read-only or not.
+    void AppendTransferred(const char* bytes, Position count);
+    // The whole text, contiguous, for a save to write while the window is
+    // transferring: it neither moves nor changes until the transfer is over.
+    const char* TransferredText();
 
   signals:
     // What CanPaste() answers may have changed with the clipboard.
@@ -130,14 +145,19 @@ class EditorWindow : public QsciScintillaBase {
     void InsertAt(Position position, const QByteArray& bytes);
     void PasteRows(Position position, const QByteArray& rows);
     void ReplaceSelection(const QByteArray& bytes, bool rows);
-    void EndStep();
+    bool EndStep();
     void PasteSelectionAt(const QPoint& point);
+    void PasteFrom(QClipboard::Mode mode, const QStringList& offered);
     Position SelectionLength() const;
     bool KeyFits(const QKeyEvent& key) const;
+    bool TypingFits(Position bytes) const;
     void CheckInsertion(int length);
     void EndRefusal();
+    void ApplyReadOnly();
+    bool SwallowedWhileTransferring(QEvent& event);
 
     platform::ClipboardWatch clipboard;
+    platform::ClipboardWatch selection; // the primary selection
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
     bool transferring = false;

@@ -4,6 +4,9 @@
 // one, which would take gigabytes.
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -56,12 +59,14 @@ class DocumentLimitTest : public EditorTest {
         QApplication::processEvents();
         int count = 0;
         for (const MessageRecord& message : desktop.messages)
-            count += message.text == refusal;
+            count += message.text == Refusal();
         return count;
     }
 
-    const std::string refusal =
-        "The text was not added: the document would grow past 64 bytes, the most Varne can hold.";
+    std::string Refusal() {
+        return "The text was not added: the document would grow past " +
+               DescribeSize(Editor()->SizeLimit()) + ", the most Varne can hold.";
+    }
 };
 
 TEST_F(DocumentLimitTest, TypingStopsAtTheLimit) {
@@ -90,6 +95,61 @@ TEST_F(DocumentLimitTest, TypingOverTheTextFitsAtTheLimit) {
     TypeText("c");
     EXPECT_EQ(Length(), limit) << "nothing left to replace at the end";
     EXPECT_EQ(Refusals(), 1);
+}
+
+// Typing over a character with a longer one adds to the text: refused before
+// the character under the caret goes.
+TEST_F(DocumentLimitTest, TypingOverTheTextIsCheckedBeforeAnythingChanges) {
+    Opened("abcdef");
+    Editor()->SetSizeLimit(6);
+    Key(Qt::Key_Insert);
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    QKeyEvent eAcute(QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9"));
+    QApplication::sendEvent(Editor(), &eAcute); // two bytes over one
+    EXPECT_EQ(EditorText(), "abcdef");
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
+    EXPECT_EQ(Refusals(), 1);
+
+    TypeText("x");
+    EXPECT_EQ(EditorText(), "abxdef") << "one byte over one fits";
+    theApp.SendEditor(SCI_GOTOPOS, 6);
+    TypeText("g");
+    EXPECT_EQ(EditorText(), "abxdef") << "nothing to type over at the end";
+    EXPECT_EQ(Refusals(), 2);
+
+    // A character over a longer one makes room.
+    Opened("ab\xC3\xA9"
+           "d\n");
+    Editor()->SetSizeLimit(6);
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    TypeText("xy");
+    EXPECT_EQ(EditorText(), "abxy\n") << "x over é, y over d";
+    TypeText("z");
+    EXPECT_EQ(EditorText(), "abxyz\n") << "at the line end nothing is typed over";
+    EXPECT_EQ(Refusals(), 2);
+}
+
+// A drop that would pass the limit is turned away, so that a program that
+// offered to move its text keeps it.
+TEST_F(DocumentLimitTest, ARefusedDropIsNotTakenFromItsSource) {
+    Opened(std::string(limit - 4, 'd'));
+    const auto drop = [&](const char* text) {
+        QMimeData data;
+        data.setText(text);
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(QPoint(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Editor()->viewport(), &enter);
+        QDropEvent event(QPointF(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        event.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(Editor()->viewport(), &event);
+        return event.isAccepted();
+    };
+    EXPECT_FALSE(drop("12345"));
+    EXPECT_EQ(EditorText(), std::string(limit - 4, 'd'));
+    EXPECT_EQ(Refusals(), 1);
+    EXPECT_TRUE(drop("1234"));
+    EXPECT_EQ(Length(), limit);
 }
 
 TEST_F(DocumentLimitTest, ARefusedInsertionLeavesTheDocumentCleanWithNothingToUndo) {

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "document/FileAccess.h"
 #include "tests/TestSupport.h"
@@ -245,6 +247,122 @@ TEST_F(SaveConflictTest, ANewDocumentIsGuardedOnceSavedUnderAName) {
     Command(IDM_SAVE);
     EXPECT_EQ(LastMessage(), Question(path));
     EXPECT_EQ(ReadBytes(path), "their version");
+}
+
+// Someone who may write the folder puts a link to a file of their choosing in
+// place of the one that was opened. Yes to the question that says so replaces
+// the link with a new file; it never writes through it.
+class PlantedLinkTest : public SaveConflictTest {
+  protected:
+    std::string LinkQuestion(const std::string& path, const std::string& target) {
+        return "\"" + path + "\" is now a symbolic link to \"" + target +
+               "\", not the file that was opened.\n\nSave the document as a new file in place "
+               "of the link? What the link points to stays as it is.";
+    }
+
+    void Plant(const std::string& path, const std::string& target) {
+        ASSERT_EQ(::symlink(target.c_str(), dir.Path("planted").c_str()), 0);
+        ASSERT_EQ(::rename(dir.Path("planted").c_str(), path.c_str()), 0);
+    }
+
+    bool IsLink(const std::string& path) {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+};
+
+TEST_F(PlantedLinkTest, YesReplacesTheLinkAndNeverWritesThroughIt) {
+    const std::string victim = dir.Path("victim");
+    WriteBytes(victim, "precious");
+    const std::string path = OpenedAndEdited("original");
+    Plant(path, victim);
+
+    desktop.answers = {IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), LinkQuestion(path, victim));
+    EXPECT_TRUE(IsLink(path)) << "No changes nothing";
+    EXPECT_TRUE(theApp.modified);
+
+    desktop.answers = {IDYES};
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_FALSE(IsLink(path));
+    EXPECT_EQ(ReadBytes(path), "mine original");
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(desktop.messages.size(), 2u) << LastMessage();
+
+    // The new file is the one Varne knows now: the next Save asks nothing.
+    TypeText("again ");
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "mine again original");
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_EQ(desktop.messages.size(), 2u) << LastMessage();
+}
+
+// A link that leads nowhere yet would have the save create its target, where
+// the person never chose to write; a link that was opened as a link leads
+// where it led, and one turned elsewhere later is asked about.
+TEST_F(PlantedLinkTest, LinksAreFollowedOnlyWhereTheyLedWhenOpened) {
+    const std::string path = OpenedAndEdited("original");
+    const std::string nowhere = dir.Path("created-by-the-save");
+    Plant(path, nowhere);
+    desktop.answers = {IDYES};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), LinkQuestion(path, nowhere));
+    EXPECT_FALSE(Exists(nowhere));
+    EXPECT_EQ(ReadBytes(path), "mine original");
+
+    const std::string real = dir.Path("real.html");
+    const std::string link = dir.Path("link.html");
+    WriteOldFile(real, "real");
+    ASSERT_EQ(::symlink("real.html", link.c_str()), 0);
+    theApp.LoadFile(link);
+    TypeText("mine ");
+    Command(IDM_SAVE);
+    EXPECT_TRUE(IsLink(link)) << "a link that was opened stays a link";
+    EXPECT_EQ(ReadBytes(real), "mine real");
+
+    const std::string victim = dir.Path("victim");
+    WriteBytes(victim, "precious");
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink("victim", link.c_str()), 0);
+    TypeText("x");
+    desktop.answers = {IDYES};
+    Command(IDM_SAVE);
+    EXPECT_EQ(LastMessage(), LinkQuestion(link, victim));
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_EQ(ReadBytes(real), "mine real");
+    EXPECT_EQ(ReadBytes(link), "mine xreal");
+    EXPECT_FALSE(IsLink(link));
+}
+
+// The link may come after the question was answered, just before the save
+// looks at the name: the save fails rather than follow it.
+TEST_F(PlantedLinkTest, ALinkPlantedAfterTheQuestionFailsTheSave) {
+    struct PlantingDesktop : ScriptedDesktop {
+        std::function<void()> beforeSave;
+        std::unique_ptr<platform::Progress> ShowProgress(QWidget* owner, const std::string& text,
+                                                         int64_t total, bool cancellable) override {
+            if (beforeSave)
+                std::exchange(beforeSave, nullptr)();
+            return ScriptedDesktop::ShowProgress(owner, text, total, cancellable);
+        }
+    } planting;
+    const std::string victim = dir.Path("victim");
+    WriteBytes(victim, "precious");
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    platform::SetDesktop(&planting);
+    planting.answers = {IDYES}; // Overwrite their version: yes
+    planting.beforeSave = [&] { Plant(path, victim); };
+    Command(IDM_SAVE);
+    platform::SetDesktop(&desktop);
+    ASSERT_EQ(planting.messages.size(), 2u);
+    EXPECT_EQ(planting.messages[0].text, Question(path));
+    EXPECT_NE(planting.messages[1].text.find("Another file took its place"), std::string::npos)
+        << planting.messages[1].text;
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_TRUE(theApp.modified);
 }
 
 TEST_F(SaveConflictTest, NoToTheOverwriteQuestionKeepsTheTextWhenClosing) {

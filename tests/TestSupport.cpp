@@ -1,7 +1,9 @@
 #include "tests/TestSupport.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <QWindow>
 #include <QtGui/private/qguiapplication_p.h>
@@ -201,6 +203,19 @@ ScopedTmpfs::~ScopedTmpfs() {
 
 bool ScopedTmpfs::RemountReadOnly() {
     return ::mount("tmpfs", dir.Root().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+QAccessibleInterface* AccessibleMenuItem(unsigned short id) {
+    QAction* action = theApp.frameWindow->MenuAction(id);
+    auto* menu = action ? qobject_cast<QMenu*>(action->associatedObjects().value(0)) : nullptr;
+    if (!menu)
+        return nullptr;
+    QAccessibleInterface* menuInterface = QAccessible::queryAccessibleInterface(menu);
+    for (int i = 0; i < menuInterface->childCount(); ++i) {
+        if (menuInterface->child(i)->object() == action)
+            return menuInterface->child(i);
+    }
+    return nullptr;
 }
 
 std::vector<std::string> ListFolder(const std::string& path) {

@@ -128,6 +128,11 @@ class ScopedTmpfs {
 // it started: what their queries and the index of offsets cost.
 long long ScreenReaderBytesRead();
 
+// The accessible interface of a menu item, as a screen reader finds it in its
+// menu; nullptr for an id the menus lack.
+class QAccessibleInterface;
+QAccessibleInterface* AccessibleMenuItem(unsigned short id);
+
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 
