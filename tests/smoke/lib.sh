@@ -44,8 +44,12 @@ fail() {
 }
 
 # Xvfb picks a free display itself, so that scripts running at the same time
-# never race for one, and writes its number once it takes connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# never race for one, and writes its number once it takes connections. An X
+# server resets itself whenever its last client leaves, and refuses the next
+# one while it does: the probe below is such a client, and the window
+# manager, connecting right after it, was turned away on a busy machine.
+# -noreset keeps the server as it is.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xserver=$!
 stop_at_exit $xserver
 poll 20 test -s "$work/display" || fail "Xvfb gave no display number"
