@@ -1,5 +1,7 @@
 #include "document/BackgroundWork.h"
 
+#include <chrono>
+
 BackgroundWork::BackgroundWork(Work work, platform::Progress& progress,
                                std::function<void()> afterwards)
     : progress(progress), afterwards(std::move(afterwards)), thread([this, work = std::move(work)] {
@@ -23,9 +25,15 @@ void BackgroundWork::Report(int64_t done) {
 // Each report is taken off under the lock and passed on without it, since the
 // progress window may run the event loop, and with it another Finish().
 void BackgroundWork::Finish() {
+    constexpr std::chrono::milliseconds patience(50);
     while (!concluded) {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return passedOn < reports.size() || workDone; });
+        if (!changed.wait_for(lock, patience,
+                              [this] { return passedOn < reports.size() || workDone; })) {
+            lock.unlock();
+            progress.StillWorking();
+            continue;
+        }
         if (passedOn < reports.size()) {
             const int64_t done = reports[passedOn++];
             lock.unlock();

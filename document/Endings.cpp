@@ -5,7 +5,6 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
-#include "editor/EditorWindow.h"
 
 // The document file itself is never written without the user's word: the text
 // goes to a new file that replaces nothing, and its path goes to stderr, where

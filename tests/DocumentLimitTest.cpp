@@ -4,9 +4,7 @@
 // one, which would take gigabytes.
 #include <QApplication>
 #include <QClipboard>
-#include <QDropEvent>
 #include <QKeyEvent>
-#include <QMimeData>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -134,21 +132,10 @@ TEST_F(DocumentLimitTest, TypingOverTheTextIsCheckedBeforeAnythingChanges) {
 // offered to move its text keeps it.
 TEST_F(DocumentLimitTest, ARefusedDropIsNotTakenFromItsSource) {
     Opened(std::string(limit - 4, 'd'));
-    const auto drop = [&](const char* text) {
-        QMimeData data;
-        data.setText(text);
-        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-        QDragEnterEvent enter(QPoint(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(Editor()->viewport(), &enter);
-        QDropEvent event(QPointF(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
-        event.setDropAction(Qt::MoveAction);
-        QApplication::sendEvent(Editor()->viewport(), &event);
-        return event.isAccepted();
-    };
-    EXPECT_FALSE(drop("12345"));
+    EXPECT_FALSE(DropFromElsewhere("12345", QPoint(4, 4)));
     EXPECT_EQ(EditorText(), std::string(limit - 4, 'd'));
     EXPECT_EQ(Refusals(), 1);
-    EXPECT_TRUE(drop("1234"));
+    EXPECT_TRUE(DropFromElsewhere("1234", QPoint(4, 4)));
     EXPECT_EQ(Length(), limit);
 }
 

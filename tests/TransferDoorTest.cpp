@@ -7,9 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
-#include <QDropEvent>
 #include <QInputMethodEvent>
-#include <QMimeData>
 #include <QTest>
 #include <functional>
 
@@ -36,21 +34,8 @@ void PressAccessibly(unsigned short id) {
     item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
 }
 
-// Whether the last drop was taken, so that its source, which offered to move
-// its text, would delete it.
+// Whether the last drop was taken from its source.
 bool dropTaken = false;
-
-void DropFromElsewhere(const QString& text) {
-    QMimeData data;
-    data.setText(text);
-    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-    QDragEnterEvent enter(QPoint(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(theApp.editorWindow->viewport(), &enter);
-    QDropEvent drop(QPointF(4, 4), actions, &data, Qt::LeftButton, Qt::NoModifier);
-    drop.setDropAction(Qt::MoveAction);
-    QApplication::sendEvent(theApp.editorWindow->viewport(), &drop);
-    dropTaken = drop.isAccepted();
-}
 
 void CommitInputMethodText(const QString& text) {
     QInputMethodEvent event;
@@ -78,7 +63,7 @@ const Request edits[] = {
     {"typed text", [] { QTest::keyClicks(theApp.editorWindow, "typed"); }},
     {"an input method's text", [] { CommitInputMethodText("IME"); }},
     {"a screen reader's insertion", [] { AccessibleEditableText()->insertText(0, "X"); }},
-    {"a drop", [] { DropFromElsewhere("dropped"); }},
+    {"a drop", [] { dropTaken = DropFromElsewhere("dropped", QPoint(4, 4)); }},
 };
 
 // Each of these would start another transfer, asking for a name first.
