@@ -6,10 +6,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/TransferDoor.h"
 #include "document/FileAccess.h"
 #include "editor/EditorMessages.h"
+#include "editor/Search.h"
 #include "platform/Endings.h"
 #include "platform/Platform.h"
 #include "resources/Resources.h"
@@ -18,7 +21,10 @@ class QApplication;
 class EditorWindow;
 namespace platform {
 class FrameWindow;
-}
+class FindWindow;
+class GoToLineWindow;
+struct SearchRequest;
+} // namespace platform
 
 // Files move between disk and the component in blocks of this many bytes.
 constexpr int blockSize = 131072;
@@ -32,6 +38,9 @@ class EditorApp {
     QApplication* instance = nullptr;
     platform::FrameWindow* frameWindow = nullptr;
     EditorWindow* editorWindow = nullptr;
+    // The Search menu's windows, made when first asked for; the frame owns them.
+    platform::FindWindow* findWindow = nullptr;
+    platform::GoToLineWindow* goToLineWindow = nullptr;
     bool modified = false;
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
@@ -70,6 +79,16 @@ class EditorApp {
     void SetMenuItemEnabled(unsigned short id, bool enabled);
     void HandleNotification(const NotificationHeader& header);
 
+    // Files from outside the dialogs (app/OpenFrom.cpp): the command line's,
+    // read once at start-up, and files dropped on the window. Both open
+    // through LoadFile, as the Open dialog does.
+    void OpenFromCommandLine(const std::string& path);
+    void OpenDroppedFiles(const std::vector<std::string>& paths);
+
+    // Search (app/SearchCommands.cpp): the Search menu's commands come through
+    // ExecuteCommand, and every button and Return of its windows here.
+    void HandleSearchRequest(const platform::SearchRequest& request);
+
     // Styling (editor/Styling.cpp). A size below 1 or no face leaves it as it is.
     void SetStyle(int style, long fore, long back, int size = -1, const char* face = nullptr);
     void ConfigureEditor();
@@ -106,6 +125,31 @@ class EditorApp {
     void AfterSave(const std::string& path, const FileStatus& saved);
     void KeepIdentityAfterFailedSave();
     std::string OfferKeptCopy(const std::string& path);
+
+    // The Search menu and its windows (app/SearchCommands.cpp).
+    void ShowFindWindow(bool replace);
+    void FindAgain(bool forward);
+    void Find(const platform::SearchRequest& request, bool forward);
+    void Replace(const platform::SearchRequest& request);
+    void ReplaceAll(const platform::SearchRequest& request);
+    void ShowGoToLine();
+    void GoToLine(long line);
+    void ReturnToText();
+    void ShowSearchStatus(const std::string& text, bool reveal = true);
+    std::unique_ptr<SearchPattern> CompileSearch(const platform::SearchRequest& request);
+
+    // The search's side of the component (editor/EditorSearch.cpp): its
+    // bytes read in place, matches found from the selection and selected,
+    // replacements made in one undo step.
+    std::string_view DocumentBytes();
+    std::string SelectedLineText();
+    SearchOutcome FindFromSelection(TextSearch& search, bool forward, bool wrap, Match& match,
+                                    bool& wrapped, const SearchProgress& progress);
+    void SelectMatch(const Match& match);
+    bool ApplyReplacements(const ReplacementPlan& plan, const SearchProgress& progress);
+    void MoveToLine(Position line);
+    bool StyleThrough(Position end, const SearchProgress& progress);
+    Position ScreenAfter(Position position);
 };
 
 extern EditorApp theApp;

@@ -39,9 +39,9 @@ bool TransferDoor::Admits(Request request, const std::function<void()>& again) {
         const std::function<void()> carry = finish;
         carry();
     }
-    if (!shut || request == Request::Logout)
+    if (!shut)
         return true;
-    if (again && !putOff)
+    if (request == Request::Close && again && !putOff)
         putOff = again;
     return false;
 }

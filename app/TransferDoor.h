@@ -15,10 +15,11 @@
 // A save runs on a thread of its own and can be carried to its end from
 // within any event handler, so a close or a logout during a save waits for it
 // and is then answered as usual: with the save question, if the text is still
-// unsaved. A load fills the component on the GUI thread, under the event loop
-// that shows its progress, so nothing can wait for it there: a close during a
-// load is put off until the load is over and then made again, and a logout
-// goes ahead at once, since the document being loaded holds nothing unsaved.
+// unsaved. A load, a search and Replace All work on the GUI thread, under the
+// event loop that shows their progress, so nothing can wait for them there: a
+// close meanwhile is put off until the work is over and then made again, and
+// a logout is answered at once, without a question (EditorApp's
+// LogoutRequested: a document being loaded holds nothing unsaved).
 #pragma once
 
 #include <QPointer>
@@ -34,15 +35,31 @@ class TransferDoor {
     // given, carries the transfer to its end and opens the door; a transfer
     // without one cannot be waited for.
     void Shut(EditorWindow* editor, std::function<void()> finish = {});
-    // Opens the door again, and makes the requests put off meanwhile again,
+    // Opens the door again, and makes the request put off meanwhile again,
     // once the current event is over.
     void Open();
     bool IsOpen() const { return !shut; }
 
-    // Whether the request may be handled now. While the door is open: yes. While
-    // it is shut, a command is refused; a close or a logout waits for a
-    // transfer that can be waited for and then goes ahead; otherwise a close is
-    // put off (again runs once the door opens) and a logout goes ahead.
+    // Keeps the door shut for the life of the object, for work on the GUI
+    // thread, which cannot be waited for: a load, or a search or Replace All
+    // over the whole text.
+    class Hold {
+      public:
+        Hold(TransferDoor& door, EditorWindow* editor) : door(door) { door.Shut(editor); }
+        ~Hold() { door.Open(); }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+      private:
+        TransferDoor& door;
+    };
+
+    // Whether the request may be handled now. While the door is open: yes.
+    // While it is shut, a command is refused, and a close or a logout waits
+    // for a transfer that can be waited for and then goes ahead. Other work
+    // cannot be waited for: a close is put off (again runs once the door
+    // opens), and a logout is not admitted, for the caller to answer without
+    // asking anything.
     bool Admits(Request request, const std::function<void()>& again = {});
 
   private:

@@ -29,7 +29,10 @@ bool EditorApp::Save() {
 // Another program may have replaced or rewritten the file since Varne read or
 // last saved it; their version is not written over without asking. A file
 // that is gone holds nothing to lose, and a name that now holds no file at all
-// (a folder, a pipe) is refused by the save itself, with the reason.
+// (a folder, a pipe) is refused by the save itself, with the reason. A
+// document with a path but no file read (one named on the command line before
+// it existed) expects no file there: one that has appeared since is someone
+// else's.
 //
 // Nor does a Yes ever write through a symbolic link that was not there: when
 // the name has become a link that leads elsewhere, the question says where,
@@ -51,7 +54,7 @@ bool EditorApp::OverwriteConfirmed(LinkRule& links) {
     }
     links.mustLeadTo = leadsTo;
     FileIdentity now;
-    if (!diskIdentity || !IdentifyFile(filePath, now) || now == *diskIdentity ||
+    if (!IdentifyFile(filePath, now) || (diskIdentity && now == *diskIdentity) ||
         !IsExistingFile(filePath))
         return true;
     return platform::CurrentDesktop().MessageBox(

@@ -33,8 +33,10 @@ ReadResult ReadBlocks(FileReader& file, EditorWindow* editor, platform::Progress
             return ReadResult::whole;
         if (count < 0)
             return ReadResult::failed;
-        if (editor)
-            editor->AppendTransferred(block.data(), count);
+        {
+            const EditorWindow::OwnChange append(editor);
+            theApp.SendEditor(SCI_APPENDTEXT, static_cast<unsigned long>(count), block.data());
+        }
         loaded += count;
         if (!progress.Advance(loaded))
             return ReadResult::cancelled;
@@ -131,12 +133,11 @@ void EditorApp::LoadFile(const std::string& requested) {
 
     ReadResult result;
     {
-        door.Shut(editorWindow);
+        const TransferDoor::Hold reading(door, editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Opening \"" + path + "\"", file.Size(), true);
         ReserveRoomFor(file.Size());
         result = ReadBlocks(file, editorWindow, *progress);
-        door.Open();
     }
     if (result == ReadResult::whole) {
         FollowFirstLineEnd();

@@ -26,10 +26,12 @@ void EditorApp::PreserveUnsavedText() {
 // program ends at once, so that the session's end asks nothing again.
 //
 // A logout can arrive while a long load or save lets the event loop run. It
-// passes the door first: a save is finished before anything is asked.
+// passes the door first: a save is finished before anything is asked. Work
+// that cannot be waited for (a load, Replace All) holds the text: nothing is
+// asked then, and only unsaved text calls the logout off.
 bool EditorApp::LogoutRequested() {
     if (!door.Admits(TransferDoor::Request::Logout))
-        return false;
+        return !modified;
     const int answer = ConfirmDiscard();
     if (answer == platform::IDCANCEL)
         return false;

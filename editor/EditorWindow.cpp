@@ -99,19 +99,28 @@ void EditorWindow::SetTransferring(bool transfer) {
         viewport()->update();
 }
 
-void EditorWindow::AppendTransferred(const char* bytes, Position count) {
-    Send(SCI_SETREADONLY, 0);
-    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(count), bytes);
-    ApplyReadOnly();
+EditorWindow::OwnChange::OwnChange(EditorWindow* editor) : editor(editor) {
+    if (editor) {
+        ++editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
+}
+
+EditorWindow::OwnChange::~OwnChange() {
+    if (editor) {
+        --editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
 }
 
 const char* EditorWindow::TransferredText() {
     return reinterpret_cast<const char*>(Send(SCI_GETCHARACTERPOINTER));
 }
 
-// Read-only while transferring, and while a refused insertion's call runs.
+// Read-only while transferring, but for the work's own changes, and while a
+// refused insertion's call runs.
 void EditorWindow::ApplyReadOnly() {
-    Send(SCI_SETREADONLY, transferring || refusing);
+    Send(SCI_SETREADONLY, (transferring && ownChanges == 0) || refusing);
 }
 
 namespace {
@@ -145,6 +154,14 @@ bool EditorWindow::SwallowedWhileTransferring(QEvent& event) {
         }
     }
     return false;
+}
+
+QRect EditorWindow::CaretArea() const {
+    const Position caret = Send(SCI_GETCURRENTPOS);
+    const QPoint point(int(Send(SCI_POINTXFROMPOSITION, 0, caret)),
+                       int(Send(SCI_POINTYFROMPOSITION, 0, caret)));
+    const int height = int(Send(SCI_TEXTHEIGHT, Send(SCI_LINEFROMPOSITION, caret)));
+    return QRect(viewport()->mapToGlobal(point), QSize(2, height));
 }
 
 // Paints wait, rather than being merely held back by Qt: one already due when

@@ -100,19 +100,35 @@ class EditorWindow : public QsciScintillaBase {
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
 
-    // While a file is read into the window or written from it (app/TransferDoor.h),
-    // nothing but the transfer changes the text: it is read-only, so that the
+    // While a file is read into the window or written from it, or other work
+    // holds the whole text (a search, Replace All: app/TransferDoor.h),
+    // nothing but that work changes the text: it is read-only, so that the
     // component refuses every edit, whoever asks (a screen reader among
     // them), and the window swallows every input (keys, input methods, the
     // mouse, drops, its context menu). Nor does it paint or style in idle
     // time: the text that has arrived would be styled and laid out again once
     // the rest is there, and either would stretch the transfer.
     void SetTransferring(bool transferring);
-    // Appends bytes to the text as a load does, read-only or not.
-    void AppendTransferred(const char* bytes, Position count);
+    // The work itself changes the text while this lives (a load appends its
+    // blocks, Replace All makes its replacements): the text is writable
+    // again, so no event may be handled meanwhile. Does nothing for a null
+    // editor.
+    class OwnChange {
+      public:
+        explicit OwnChange(EditorWindow* editor);
+        ~OwnChange();
+        OwnChange(const OwnChange&) = delete;
+        OwnChange& operator=(const OwnChange&) = delete;
+
+      private:
+        EditorWindow* editor;
+    };
     // The whole text, contiguous, for a save to write while the window is
     // transferring: it neither moves nor changes until the transfer is over.
     const char* TransferredText();
+
+    // Where the selection's caret is on the screen, in global coordinates.
+    QRect CaretArea() const;
 
   signals:
     // What CanPaste() answers may have changed with the clipboard.
@@ -120,6 +136,9 @@ class EditorWindow : public QsciScintillaBase {
     // An insertion was refused and the document left as it was. Sent from
     // within the component's notifications, so receivers should queue it.
     void InsertionRefused();
+    // Files were dropped on the window: their paths, as bytes, in the order
+    // given. Sent while the drop is handled, so receivers should queue it.
+    void FilesDropped(const QList<QByteArray>& paths);
 
   protected:
     bool event(QEvent* event) override;
@@ -161,6 +180,7 @@ class EditorWindow : public QsciScintillaBase {
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
     bool transferring = false;
+    int ownChanges = 0; // OwnChange objects alive
     IdleStyler* idleStyler;
     std::unique_ptr<AccessibilityNotifier> accessibility; // last made, first gone
 };

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -79,6 +80,25 @@ QList<QByteArray> SplitRows(const QByteArray& rows) {
     }
     list.append(rows.mid(start, end - start));
     return list;
+}
+
+// The paths of the local files among dropped URLs, as bytes: the URL's own
+// percent-encoding is undone byte for byte, so that a name that is not UTF-8
+// comes through unchanged.
+QList<QByteArray> DroppedFiles(const QMimeData* data) {
+    QList<QByteArray> paths;
+    if (!data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        const QString host = url.host();
+        if (url.scheme() != "file" || !(host.isEmpty() || host == "localhost"))
+            continue;
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!path.isEmpty())
+            paths.append(path);
+    }
+    return paths;
 }
 
 } // namespace
@@ -317,7 +337,7 @@ bool EditorWindow::RunClipboardKey(const QKeyEvent& key) {
 }
 
 bool EditorWindow::canInsertFromMimeData(const QMimeData* source) const {
-    return IsPasteable(source);
+    return IsPasteable(source) || !DroppedFiles(source).isEmpty();
 }
 
 QByteArray EditorWindow::fromMimeData(const QMimeData* source, bool& rectangular) const {
@@ -338,12 +358,25 @@ void EditorWindow::contextMenuEvent(QContextMenuEvent* event) {
     menu->exec(event->globalPos());
 }
 
-// A drop is accepted only once its bytes are in: one refused (at the size
+// Files dropped from a file manager are opened, not inserted; they are only
+// ever copied, so that the file manager never removes what it dragged.
+//
+// Text is accepted only once its bytes are in: a drop refused (at the size
 // limit) is turned away, so that a program that offered to move its text
 // keeps it. The formats are those the drag announced, which Qt has without
-// asking the source again.
+// asking the source again. (While a file moves the window takes no drop at
+// all: SwallowedWhileTransferring.)
 void EditorWindow::dropEvent(QDropEvent* event) {
     const QMimeData* data = event->mimeData();
+    const QList<QByteArray> files = DroppedFiles(data);
+    if (!files.isEmpty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        QDragLeaveEvent leave;
+        QsciScintillaBase::dragLeaveEvent(&leave);
+        emit FilesDropped(files);
+        return;
+    }
     if (data->hasUrls()) {
         QsciScintillaBase::dropEvent(event);
         return;

@@ -7,12 +7,16 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <functional>
 
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
+#include "platform/SearchWindows.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -43,6 +47,27 @@ void CommitInputMethodText(const QString& text) {
     QApplication::sendEvent(theApp.editorWindow, &event);
 }
 
+// What the Replace window's Replace All button asks for.
+void ReplaceAll(const std::string& what, const std::string& with) {
+    platform::SearchRequest request;
+    request.action = platform::SearchAction::replaceAll;
+    request.what = what;
+    request.with = with;
+    theApp.HandleSearchRequest(request);
+}
+
+// A file dragged from a file manager and dropped on the editor, to be opened.
+void DropFile(const std::string& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QWidget* viewport = theApp.editorWindow->viewport();
+    QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(QPointF(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QApplication::processEvents(); // the window opens dropped files once the drop is over
+}
+
 QAccessibleEditableTextInterface* AccessibleEditableText() {
     return QAccessible::queryAccessibleInterface(theApp.editorWindow)->editableTextInterface();
 }
@@ -64,6 +89,7 @@ const Request edits[] = {
     {"an input method's text", [] { CommitInputMethodText("IME"); }},
     {"a screen reader's insertion", [] { AccessibleEditableText()->insertText(0, "X"); }},
     {"a drop", [] { dropTaken = DropFromElsewhere("dropped", QPoint(4, 4)); }},
+    {"Replace All from the Replace window", [] { ReplaceAll("<p>", "<div>"); }},
 };
 
 // Each of these would start another transfer, asking for a name first.
@@ -71,6 +97,7 @@ const Request transfers[] = {
     {"Open pressed by a screen reader", [] { PressAccessibly(IDM_OPEN); }},
     {"Save As from the frame", [] { theApp.frameWindow->SendCommand(IDM_SAVEAS); }},
     {"Save from the frame", [] { theApp.frameWindow->SendCommand(IDM_SAVE); }},
+    {"a file dropped on the window", [] { DropFile(theApp.filePath + ".other.html"); }},
 };
 
 class TransferDoorTest : public EditorTest {
@@ -80,6 +107,7 @@ class TransferDoorTest : public EditorTest {
         QApplication::clipboard()->setText("JUNK");
         path = dir.Path("page.html");
         WriteBytes(path, file);
+        WriteBytes(path + ".other.html", "<p>another file</p>");
     }
 
     void TearDown() override {
