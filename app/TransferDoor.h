@@ -43,15 +43,23 @@ class TransferDoor {
     // Keeps the door shut for the life of the object, for work on the GUI
     // thread, which cannot be waited for: a load, or a search or Replace All
     // over the whole text.
+    // Within work that holds the door already, it leaves it as it is.
     class Hold {
       public:
-        Hold(TransferDoor& door, EditorWindow* editor) : door(door) { door.Shut(editor); }
-        ~Hold() { door.Open(); }
+        Hold(TransferDoor& door, EditorWindow* editor) : door(door), shuts(door.IsOpen()) {
+            if (shuts)
+                door.Shut(editor);
+        }
+        ~Hold() {
+            if (shuts)
+                door.Open();
+        }
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
 
       private:
         TransferDoor& door;
+        bool shuts;
     };
 
     // Whether the request may be handled now. While the door is open: yes.
