@@ -95,48 +95,30 @@ TEST_F(DocumentLimitTest, TypingOverTheTextFitsAtTheLimit) {
     EXPECT_EQ(Refusals(), 1);
 }
 
-// Typing over a character with a longer one adds to the text: refused before
-// the character under the caret goes.
-TEST_F(DocumentLimitTest, TypingOverTheTextIsCheckedBeforeAnythingChanges) {
-    Opened("abcdef");
-    Editor()->SetSizeLimit(6);
-    Key(Qt::Key_Insert);
-    theApp.SendEditor(SCI_GOTOPOS, 2);
-    QKeyEvent eAcute(QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9"));
-    QApplication::sendEvent(Editor(), &eAcute); // two bytes over one
-    EXPECT_EQ(EditorText(), "abcdef");
-    EXPECT_FALSE(theApp.modified);
-    EXPECT_EQ(theApp.SendEditor(EM_CANUNDO), 0);
-    EXPECT_EQ(Refusals(), 1);
-
-    TypeText("x");
-    EXPECT_EQ(EditorText(), "abxdef") << "one byte over one fits";
-    theApp.SendEditor(SCI_GOTOPOS, 6);
-    TypeText("g");
-    EXPECT_EQ(EditorText(), "abxdef") << "nothing to type over at the end";
-    EXPECT_EQ(Refusals(), 2);
-
-    // A character over a longer one makes room.
+// Typing over a character with a longer one adds to the text, and so does
+// typing at a line's end: refused before anything changes. A drop refused at
+// the limit is not taken from a source that offered to move it.
+TEST_F(DocumentLimitTest, TypingOverTheTextAndDropsAreCheckedBeforeAnythingChanges) {
     Opened("ab\xC3\xA9"
            "d\n");
     Editor()->SetSizeLimit(6);
-    theApp.SendEditor(SCI_GOTOPOS, 2);
-    TypeText("xy");
-    EXPECT_EQ(EditorText(), "abxy\n") << "x over é, y over d";
-    TypeText("z");
-    EXPECT_EQ(EditorText(), "abxyz\n") << "at the line end nothing is typed over";
-    EXPECT_EQ(Refusals(), 2);
-}
-
-// A drop that would pass the limit is turned away, so that a program that
-// offered to move its text keeps it.
-TEST_F(DocumentLimitTest, ARefusedDropIsNotTakenFromItsSource) {
-    Opened(std::string(limit - 4, 'd'));
-    EXPECT_FALSE(DropFromElsewhere("12345", QPoint(4, 4)));
-    EXPECT_EQ(EditorText(), std::string(limit - 4, 'd'));
+    Key(Qt::Key_Insert);
+    theApp.SendEditor(SCI_GOTOPOS, 4);
+    QKeyEvent eAcute(QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9"));
+    QApplication::sendEvent(Editor(), &eAcute); // two bytes over one
+    EXPECT_EQ(EditorText(), "ab\xC3\xA9"
+                            "d\n");
+    EXPECT_FALSE(theApp.modified);
     EXPECT_EQ(Refusals(), 1);
-    EXPECT_TRUE(DropFromElsewhere("1234", QPoint(4, 4)));
-    EXPECT_EQ(Length(), limit);
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    TypeText("xyz");
+    EXPECT_EQ(EditorText(), "abxyz\n") << "x over \u00e9, y over d, z at the line's end";
+    TypeText("!");
+    EXPECT_EQ(Refusals(), 2);
+
+    EXPECT_FALSE(DropFromElsewhere("1", QPoint(4, 4)));
+    EXPECT_EQ(EditorText(), "abxyz\n");
+    EXPECT_EQ(Refusals(), 3);
 }
 
 TEST_F(DocumentLimitTest, ARefusedInsertionLeavesTheDocumentCleanWithNothingToUndo) {

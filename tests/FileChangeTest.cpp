@@ -249,118 +249,61 @@ TEST_F(SaveConflictTest, ANewDocumentIsGuardedOnceSavedUnderAName) {
     EXPECT_EQ(ReadBytes(path), "their version");
 }
 
-// Someone who may write the folder puts a link to a file of their choosing in
-// place of the one that was opened. Yes to the question that says so replaces
-// the link with a new file; it never writes through it.
-class PlantedLinkTest : public SaveConflictTest {
-  protected:
-    std::string LinkQuestion(const std::string& path, const std::string& target) {
-        return "\"" + path + "\" is now a symbolic link to \"" + target +
-               "\", not the file that was opened.\n\nSave the document as a new file in place "
-               "of the link? What the link points to stays as it is.";
-    }
-
-    void Plant(const std::string& path, const std::string& target) {
-        ASSERT_EQ(::symlink(target.c_str(), dir.Path("planted").c_str()), 0);
+// Someone who may write the folder puts a link to a file of their choosing,
+// or to one that is not there yet, in place of the one that was opened. The
+// question says where it points; Yes replaces the link with a new file and
+// never writes through it, before the question or after.
+TEST_F(SaveConflictTest, APlantedLinkIsReplacedNeverWrittenThrough) {
+    const std::string victim = dir.Path("victim");
+    for (const bool exists : {true, false}) {
+        SCOPED_TRACE(exists ? "a link to a file" : "a link to nothing yet");
+        if (exists)
+            WriteBytes(victim, "precious");
+        const std::string path = OpenedAndEdited("original");
+        ASSERT_EQ(::symlink(victim.c_str(), dir.Path("planted").c_str()), 0);
         ASSERT_EQ(::rename(dir.Path("planted").c_str(), path.c_str()), 0);
-    }
-
-    bool IsLink(const std::string& path) {
+        desktop.messages.clear();
+        desktop.answers = {IDNO, IDYES};
+        Command(IDM_SAVE);
+        Command(IDM_SAVE);
+        ASSERT_EQ(desktop.messages.size(), 2u);
+        EXPECT_EQ(desktop.messages[0].text,
+                  "\"" + path + "\" is now a symbolic link to \"" + victim +
+                      "\", not the file that was opened.\n\nSave the document as a new file in "
+                      "place of the link? What the link points to stays as it is.");
+        EXPECT_EQ(ReadBytes(path), "mine original");
+        EXPECT_EQ(Exists(victim), exists);
+        EXPECT_EQ(ReadBytes(victim), exists ? "precious" : "");
         struct stat st;
-        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        ::unlink(victim.c_str());
     }
-};
 
-TEST_F(PlantedLinkTest, YesReplacesTheLinkAndNeverWritesThroughIt) {
-    const std::string victim = dir.Path("victim");
-    WriteBytes(victim, "precious");
-    const std::string path = OpenedAndEdited("original");
-    Plant(path, victim);
-
-    desktop.answers = {IDNO};
-    Command(IDM_SAVE);
-    EXPECT_EQ(LastMessage(), LinkQuestion(path, victim));
-    EXPECT_TRUE(IsLink(path)) << "No changes nothing";
-    EXPECT_TRUE(theApp.modified);
-
-    desktop.answers = {IDYES};
-    Command(IDM_SAVE);
-    EXPECT_EQ(ReadBytes(victim), "precious");
-    EXPECT_FALSE(IsLink(path));
-    EXPECT_EQ(ReadBytes(path), "mine original");
-    EXPECT_FALSE(theApp.modified);
-    EXPECT_EQ(desktop.messages.size(), 2u) << LastMessage();
-
-    // The new file is the one Varne knows now: the next Save asks nothing.
-    TypeText("again ");
-    Command(IDM_SAVE);
-    EXPECT_EQ(ReadBytes(path), "mine again original");
-    EXPECT_EQ(ReadBytes(victim), "precious");
-    EXPECT_EQ(desktop.messages.size(), 2u) << LastMessage();
-}
-
-// A link that leads nowhere yet would have the save create its target, where
-// the person never chose to write; a link that was opened as a link leads
-// where it led, and one turned elsewhere later is asked about.
-TEST_F(PlantedLinkTest, LinksAreFollowedOnlyWhereTheyLedWhenOpened) {
-    const std::string path = OpenedAndEdited("original");
-    const std::string nowhere = dir.Path("created-by-the-save");
-    Plant(path, nowhere);
-    desktop.answers = {IDYES};
-    Command(IDM_SAVE);
-    EXPECT_EQ(LastMessage(), LinkQuestion(path, nowhere));
-    EXPECT_FALSE(Exists(nowhere));
-    EXPECT_EQ(ReadBytes(path), "mine original");
-
-    const std::string real = dir.Path("real.html");
-    const std::string link = dir.Path("link.html");
-    WriteOldFile(real, "real");
-    ASSERT_EQ(::symlink("real.html", link.c_str()), 0);
-    theApp.LoadFile(link);
-    TypeText("mine ");
-    Command(IDM_SAVE);
-    EXPECT_TRUE(IsLink(link)) << "a link that was opened stays a link";
-    EXPECT_EQ(ReadBytes(real), "mine real");
-
-    const std::string victim = dir.Path("victim");
-    WriteBytes(victim, "precious");
-    ASSERT_EQ(::unlink(link.c_str()), 0);
-    ASSERT_EQ(::symlink("victim", link.c_str()), 0);
-    TypeText("x");
-    desktop.answers = {IDYES};
-    Command(IDM_SAVE);
-    EXPECT_EQ(LastMessage(), LinkQuestion(link, victim));
-    EXPECT_EQ(ReadBytes(victim), "precious");
-    EXPECT_EQ(ReadBytes(real), "mine real");
-    EXPECT_EQ(ReadBytes(link), "mine xreal");
-    EXPECT_FALSE(IsLink(link));
-}
-
-// The link may come after the question was answered, just before the save
-// looks at the name: the save fails rather than follow it.
-TEST_F(PlantedLinkTest, ALinkPlantedAfterTheQuestionFailsTheSave) {
+    // The link comes after the question was answered, as the save begins.
     struct PlantingDesktop : ScriptedDesktop {
-        std::function<void()> beforeSave;
+        std::function<void()> plant;
         std::unique_ptr<platform::Progress> ShowProgress(QWidget* owner, const std::string& text,
                                                          int64_t total, bool cancellable) override {
-            if (beforeSave)
-                std::exchange(beforeSave, nullptr)();
+            if (plant)
+                std::exchange(plant, nullptr)();
             return ScriptedDesktop::ShowProgress(owner, text, total, cancellable);
         }
     } planting;
-    const std::string victim = dir.Path("victim");
     WriteBytes(victim, "precious");
     const std::string path = OpenedAndEdited("original");
     ReplacedByAnotherProgram(path, "their version");
     platform::SetDesktop(&planting);
-    planting.answers = {IDYES}; // Overwrite their version: yes
-    planting.beforeSave = [&] { Plant(path, victim); };
+    planting.answers = {IDYES};
+    planting.plant = [&] {
+        ASSERT_EQ(::symlink(victim.c_str(), dir.Path("planted").c_str()), 0);
+        ASSERT_EQ(::rename(dir.Path("planted").c_str(), path.c_str()), 0);
+    };
     Command(IDM_SAVE);
     platform::SetDesktop(&desktop);
     ASSERT_EQ(planting.messages.size(), 2u);
     EXPECT_EQ(planting.messages[0].text, Question(path));
-    EXPECT_NE(planting.messages[1].text.find("Another file took its place"), std::string::npos)
-        << planting.messages[1].text;
+    EXPECT_NE(planting.messages[1].text.find("Another file took its place"), std::string::npos);
     EXPECT_EQ(ReadBytes(victim), "precious");
     EXPECT_TRUE(theApp.modified);
 }
