@@ -33,7 +33,6 @@ class BackgroundWork {
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 
     void Finish();
-    bool IsOver() const { return concluded; }
 
   private:
     void Report(int64_t done);
