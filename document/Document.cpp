@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "app/EditorApp.h"
+#include "document/BackgroundWork.h"
 #include "document/FileAccess.h"
 #include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
@@ -20,8 +22,9 @@ std::string Detail(const FileStatus& status) {
 enum class ReadResult { whole, failed, cancelled };
 
 // Appends the file to the text block by block until its end, a read error or
-// a cancel in the progress window.
-ReadResult ReadBlocks(FileReader& file, platform::Progress& progress) {
+// a cancel in the progress window. Each block goes to the end of the text,
+// wherever the caret may be.
+ReadResult ReadBlocks(FileReader& file, EditorWindow* editor, platform::Progress& progress) {
     std::vector<char> block(blockSize);
     Position loaded = 0;
     for (;;) {
@@ -30,7 +33,10 @@ ReadResult ReadBlocks(FileReader& file, platform::Progress& progress) {
             return ReadResult::whole;
         if (count < 0)
             return ReadResult::failed;
-        theApp.SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
+        {
+            const EditorWindow::OwnChange append(editor);
+            theApp.SendEditor(SCI_APPENDTEXT, static_cast<unsigned long>(count), block.data());
+        }
         loaded += count;
         if (!progress.Advance(loaded))
             return ReadResult::cancelled;
@@ -74,6 +80,7 @@ void EditorApp::NewDocument() {
     SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
     filePath.clear();
     diskIdentity.reset();
+    diskTarget.clear();
     UpdateTitle();
     modified = false;
     SendEditor(SCI_SETSAVEPOINT);
@@ -106,7 +113,10 @@ void EditorApp::FollowFirstLineEnd() {
 // leaves the current document as it was. A read that fails part-way, or that
 // the person cancels, leaves an empty untitled document: partial text must
 // never pass for the whole file.
-void EditorApp::LoadFile(const std::string& path) {
+void EditorApp::LoadFile(const std::string& requested) {
+    if (!door.IsOpen())
+        return; // one transfer at a time
+    const std::string path = OfferKeptCopy(requested);
     FileReader file;
     const FileStatus opened = file.Open(path, DocumentLimit());
     if (!opened.Ok()) {
@@ -123,15 +133,16 @@ void EditorApp::LoadFile(const std::string& path) {
 
     ReadResult result;
     {
-        const EditorWindow::Transfer transfer(editorWindow);
+        const TransferDoor::Hold reading(door, editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Opening \"" + path + "\"", file.Size(), true);
         ReserveRoomFor(file.Size());
-        result = ReadBlocks(file, *progress);
+        result = ReadBlocks(file, editorWindow, *progress);
     }
     if (result == ReadResult::whole) {
         FollowFirstLineEnd();
         diskIdentity = file.Identity();
+        diskTarget = ResolveLinks(path);
     } else {
         NewDocument();
     }
@@ -155,8 +166,8 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
         CopyBytes(*editorWindow, start, end, buffer);
 }
 
-// The document's text as a save asks for it, a block at a time, through a
-// buffer of one block and the NUL the component writes after it.
+// The document's text as an emergency copy asks for it, a block at a time,
+// through a buffer of one block and the NUL the component writes after it.
 BlockSource EditorApp::TextBlocks() {
     return [this, buffer = std::vector<char>(blockSize + 1)](Position start, size_t count) mutable {
         GetTextRange(start, start + Position(count), buffer.data());
@@ -164,35 +175,73 @@ BlockSource EditorApp::TextBlocks() {
     };
 }
 
-// Only a save whose every step succeeded sets the save point and remembers the
-// file as written; any failure is reported and the document stays modified.
+bool EditorApp::SaveToFile() {
+    return WriteDocument(filePath, LinkRule{});
+}
+
+// The file is written on a thread of its own, straight from the component's
+// text, which stays read-only and in place until the save is over (the door
+// is shut meanwhile). The GUI thread follows it; whatever must wait for the
+// save, such as a logout, finishes it from within the event loop, and then
+// finds the document saved or not, as after any save.
+//
+// Only a save whose every step succeeded sets the save point, gives the
+// document the name it was saved under and remembers the file as written; any
+// failure is reported and the document stays modified, under its old name.
 // Without an editor there is no text, and nothing is written: an empty file
 // would pass for the document.
-bool EditorApp::SaveToFile() {
-    if (!editorWindow)
+bool EditorApp::WriteDocument(std::string path, LinkRule links) {
+    if (!editorWindow || !door.IsOpen())
         return false;
     const Position length = SendEditor(SCI_GETLENGTH);
+    const auto progress = platform::CurrentDesktop().ShowProgress(
+        frameWindow, "Saving \"" + path + "\"", length, false);
     FileStatus saved;
-    {
-        const EditorWindow::Transfer transfer(editorWindow);
-        const auto progress = platform::CurrentDesktop().ShowProgress(
-            frameWindow, "Saving \"" + filePath + "\"", length, false);
-        const BlockSource text = TextBlocks();
+    std::optional<BackgroundWork> save;
+    door.Shut(editorWindow, [&save] { save->Finish(); });
+    const char* text = editorWindow->TransferredText();
+    auto write = [&saved, path, links, text, length,
+                  checked = onSaveChecked](const BackgroundWork::Reached& reached) {
         const BlockSource source = [&](Position start, size_t count) {
-            const char* block = text(start, count);
-            progress->Advance(start + Position(count));
-            return block;
+            reached(start + Position(count));
+            return text + start;
         };
-        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
-    }
+        saved = SaveFile(path, length, blockSize, source, checked, links);
+    };
+    save.emplace(write, *progress, [&] {
+        door.Open();
+        AfterSave(path, saved);
+    });
+    save->Finish();
+    return saved.Ok();
+}
+
+void EditorApp::AfterSave(const std::string& path, const FileStatus& saved) {
     if (!saved.Ok()) {
-        ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
-        return false;
+        if (path == filePath)
+            KeepIdentityAfterFailedSave();
+        ShowMessage("Could not save file \"" + path + "\"." + Detail(saved));
+        return;
+    }
+    if (path != filePath) {
+        filePath = path;
+        UpdateTitle();
     }
     FileIdentity written;
     diskIdentity.reset();
     if (IdentifyFile(filePath, written))
         diskIdentity = written;
+    diskTarget = ResolveLinks(filePath);
     SendEditor(SCI_SETSAVEPOINT);
-    return true;
+}
+
+// A save that failed while writing in place has put the old content back:
+// the same file, of the same size, with a new modification time. That is
+// still the file as it was read, not another program's version, and the next
+// Save must not say otherwise. A file replaced meanwhile is another one.
+void EditorApp::KeepIdentityAfterFailedSave() {
+    FileIdentity now;
+    if (diskIdentity && IdentifyFile(filePath, now) && now.device == diskIdentity->device &&
+        now.inode == diskIdentity->inode && now.size == diskIdentity->size)
+        diskIdentity = now;
 }
