@@ -126,32 +126,59 @@ class ItemLines {
     bool lastFinal = false;
 };
 
-// ASCII characters after which, when an ASCII character follows, no
-// character or word boundary nor its kind depends on the text on the other
-// side: they are neither letters, digits, connectors, spaces nor the
-// punctuation that can join words or numbers (. , ; : ' ").
-bool CutsAfter(char byte) {
-    static constexpr char cutters[] = "!#$%&()*+-/<=>?@[\\]^`{|}~";
-    return byte != '\0' && std::strchr(cutters, byte) != nullptr;
-}
-
-bool IsAscii(char byte) {
-    return static_cast<unsigned char>(byte) < 0x80;
-}
-
-// Where the text around a position may be cut: the nearest cut at or before
-// it (down to floor) and at or after it (up to ceiling), read a block at a
-// time.
+// Where the text may be cut without changing any character or word
+// boundary, or its kind, on either side. Between two ASCII characters the
+// first of which neither joins words or numbers (letters, digits, '_' and
+// . , ; : ') nor runs on (a space, before another one), the boundaries on
+// each side stand on their own. With a Latin letter the nearest letter on
+// both sides, the punctuation around the cut falls in the same run of one
+// script in the part as in the whole; it matters to Thai, whose words Qt
+// finds with a dictionary over each run.
 constexpr long cutBlock = 1024;
+constexpr long scriptReach = 64; // how far a Latin letter is looked for
 
+bool IsLatinLetter(char byte) {
+    const char lower = char(byte | 0x20);
+    return lower >= 'a' && lower <= 'z';
+}
+
+// Whether the bytes may be cut before bytes[at].
+bool CutsBefore(const std::string& bytes, size_t at) {
+    static constexpr char cutters[] = "!\"#$%&()*+-/<=>?@[\\]^`{|}~\t";
+    const char before = bytes[at - 1];
+    const char after = bytes[at];
+    if (static_cast<unsigned char>(after) >= 0x80)
+        return false;
+    if (before == ' ' ? after == ' ' : before == '\0' || !std::strchr(cutters, before))
+        return false;
+    auto latinFirst = [&](size_t i) {
+        return static_cast<unsigned char>(bytes[i]) < 0x80 && IsLatinLetter(bytes[i]);
+    };
+    auto notAscii = [&](size_t i) { return static_cast<unsigned char>(bytes[i]) >= 0x80; };
+    bool left = false;
+    for (size_t i = at; i-- > 0 && at - i <= size_t(scriptReach) && !notAscii(i);) {
+        if ((left = latinFirst(i)))
+            break;
+    }
+    bool right = false;
+    for (size_t i = at; i < bytes.size() && i - at < size_t(scriptReach) && !notAscii(i); ++i) {
+        if ((right = latinFirst(i)))
+            break;
+    }
+    return left && right;
+}
+
+// The nearest cut at or before a position (down to floor) and at or after it
+// (up to ceiling), read a block at a time.
 long CutAtOrBefore(const TextSource& source, long position, long floor) {
     std::string bytes;
     // A cut needs the byte after it.
     for (long end = std::min(position, source.Length() - 1) + 1; end > floor + 1; end -= cutBlock) {
         const long start = std::max(floor, end - cutBlock - 1);
-        source.Read(start, end, bytes);
+        const long from = std::max(0L, start - scriptReach);
+        source.Read(from, end + scriptReach, bytes);
         for (long at = end - 1; at > start; --at) {
-            if (CutsAfter(bytes[size_t(at - 1 - start)]) && IsAscii(bytes[size_t(at - start)]))
+            if (CutsBefore(bytes, size_t(at - from)))
                 return at;
         }
     }
@@ -163,9 +190,10 @@ long CutAtOrAfter(const TextSource& source, long position, long ceiling) {
     // A cut needs the byte before it.
     for (long start = std::max(position, 1L); start < ceiling; start += cutBlock) {
         const long end = std::min(ceiling, start + cutBlock);
-        source.Read(start - 1, end, bytes);
+        const long from = std::max(0L, start - 1 - scriptReach);
+        source.Read(from, end + scriptReach, bytes);
         for (long at = start; at < end; ++at) {
-            if (CutsAfter(bytes[size_t(at - start)]) && IsAscii(bytes[size_t(at - start + 1)]))
+            if (CutsBefore(bytes, size_t(at - from)))
                 return at;
         }
     }
