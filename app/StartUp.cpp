@@ -36,8 +36,10 @@ void EditorApp::StartUp(QApplication& application) {
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
     CreateEditorWindow();
+    CreateJournal();
     UpdateTitle();
     frameWindow->showMaximized();
+    OfferUntitledRecovery();
 }
 
 // The editor child is styled before it is first shown, so that the first paint
@@ -49,6 +51,10 @@ void EditorApp::CreateEditorWindow() {
                      [this] { HandleNotification({SCN_SAVEPOINTREACHED}); });
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
+    QObject::connect(editorWindow, &QsciScintillaBase::SCN_MODIFIED,
+                     [this](int position, int type, const char*, int length) {
+                         RecordChange(type, position, length);
+                     });
     // Paste follows the clipboard at once, so that Ctrl+V works the moment
     // something is copied anywhere, with no menu opened first.
     QObject::connect(editorWindow, &EditorWindow::PasteChanged, [this] { UpdateMenus(); });
@@ -65,7 +71,7 @@ void EditorApp::CreateEditorWindow() {
 // The frame's answer to a close request: ask about unsaved changes, then let
 // the editor go and end the event loop; on Cancel nothing happens at all.
 bool EditorApp::CloseRequested() {
-    if (ConfirmDiscard() == platform::IDCANCEL)
+    if (!QuitConfirmed())
         return false;
     EditorWindow* editor = editorWindow;
     editorWindow = nullptr;
@@ -83,12 +89,17 @@ platform::EndingHandlers EditorApp::EndingHandlers() {
 }
 
 void EditorApp::ShutDown() {
+    // Whatever is unsaved stays in the journal, as after any other ending.
+    FlushJournal();
+    journal.reset();
+    journalTimer = nullptr;
     platform::FrameWindow* frame = frameWindow;
     editorWindow = nullptr;
     frameWindow = nullptr;
     delete frame;
     instance = nullptr;
     modified = false;
+    recovered = false;
     filePath.clear();
     diskIdentity.reset();
 }

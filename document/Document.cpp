@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "app/EditorApp.h"
@@ -34,23 +35,22 @@ class Transfer {
     EditorWindow* window;
 };
 
-enum class ReadResult { whole, failed, cancelled };
-
-// Appends the file to the text block by block until its end, a read error or
-// a cancel in the progress window.
-ReadResult ReadBlocks(FileReader& file, platform::Progress& progress) {
+// Appends the text block by block until its end, a read error or a cancel in
+// the progress window.
+LoadResult ReadBlocks(const std::function<int64_t(char*, size_t)>& read,
+                      platform::Progress& progress) {
     std::vector<char> block(blockSize);
     Position loaded = 0;
     for (;;) {
-        const Position count = file.Read(block.data(), blockSize);
+        const Position count = read(block.data(), blockSize);
         if (count == 0)
-            return ReadResult::whole;
+            return LoadResult::whole;
         if (count < 0)
-            return ReadResult::failed;
+            return LoadResult::failed;
         theApp.SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
         loaded += count;
         if (!progress.Advance(loaded))
-            return ReadResult::cancelled;
+            return LoadResult::cancelled;
     }
 }
 
@@ -67,7 +67,7 @@ Position EditorApp::DocumentLimit() const {
 // A refused insertion changed nothing, but the component may have reported
 // leaving its save point before it was refused.
 void EditorApp::ReportRefusedInsertion() {
-    modified = SendEditor(SCI_GETMODIFY) != 0;
+    modified = recovered || SendEditor(SCI_GETMODIFY) != 0;
     UpdateMenus();
     ShowMessage("The text was not added: the document would grow past " +
                 DescribeSize(DocumentLimit()) + ", the most Varne can hold.");
@@ -82,6 +82,7 @@ void EditorApp::UpdateTitle() {
 
 void EditorApp::NewDocument() {
     const EditorWindow::BulkChange oneUpdate(editorWindow);
+    DropJournal();
     // The cleared text is not worth an undo step that is forgotten at once, and
     // recording it would copy the whole document first.
     SendEditor(SCI_SETUNDOCOLLECTION, 0);
@@ -93,7 +94,9 @@ void EditorApp::NewDocument() {
     diskIdentity.reset();
     UpdateTitle();
     modified = false;
+    recovered = false;
     SendEditor(SCI_SETSAVEPOINT);
+    StartJournal();
 }
 
 // Room for the whole file before its first block goes in, so that loading does
@@ -123,35 +126,99 @@ void EditorApp::FollowFirstLineEnd() {
 // leaves the current document as it was. A read that fails part-way, or that
 // the person cancels, leaves an empty untitled document: partial text must
 // never pass for the whole file.
+//
+// Unsaved changes to the file that a process which has ended left in a
+// journal are offered first; recovered, they are the text read.
 void EditorApp::LoadFile(const std::string& path) {
+    Recovery recovery = OfferRecovery(path);
+    if (recovery.asUntitled) {
+        RecoverUntitled(std::move(recovery.journal));
+        return;
+    }
     FileReader file;
     const FileStatus opened = file.Open(path, DocumentLimit());
     if (!opened.Ok()) {
         ShowMessage("Could not open file \"" + path + "\"." + Detail(opened));
         return;
     }
-    // Screen readers hear of the new text once, not once per block.
+    KeptJournal* kept = recovery.journal.get();
+    if (kept && file.Identity() != kept->BaseFile()) {
+        ShowMessage("\"" + path + "\" changed on disk just now, so its unsaved changes were not " +
+                    "recovered. They are kept for another time.");
+        kept = nullptr;
+    }
+    const BlockReader readFile = [&file](char* buffer, size_t count) {
+        return file.Read(buffer, count);
+    };
+    if (kept && !kept->HoldsItsText())
+        kept->StartReading({readFile, [&file] { return file.LastError(); }});
+    else if (kept)
+        kept->StartReading({});
+    const BlockReader readKept = [kept](char* buffer, size_t count) {
+        return kept->Read(buffer, count);
+    };
+    const LoadResult result =
+        kept ? ReceiveDocument(path, kept->Length(),
+                               "Recovering unsaved changes to \"" + path + "\"", readKept)
+             : ReceiveDocument(path, file.Size(), "Opening \"" + path + "\"", readFile);
+    if (result == LoadResult::whole) {
+        diskIdentity = file.Identity();
+        if (kept)
+            AdoptJournal(std::move(recovery.journal));
+        else
+            StartJournal();
+    }
+    if (result == LoadResult::failed && kept)
+        ShowMessage("Could not recover the unsaved changes to \"" + path + "\"." +
+                    Detail(kept->LastError()) + "\n\nThey are kept for another time.");
+    else if (result == LoadResult::failed)
+        ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
+}
+
+// The kept text becomes an untitled document. Its new journal holds the text
+// whole before the kept one is removed.
+void EditorApp::RecoverUntitled(std::unique_ptr<KeptJournal> kept) {
+    kept->StartReading({});
+    const LoadResult result = ReceiveDocument(
+        std::string(), kept->Length(), "Recovering unsaved text",
+        [&kept](char* buffer, size_t count) { return kept->Read(buffer, count); });
+    if (result == LoadResult::failed)
+        ShowMessage("Could not recover the unsaved text." + Detail(kept->LastError()) +
+                    "\n\nIt is kept for another time.");
+    if (result != LoadResult::whole)
+        return;
+    StartJournal();
+    journal->Retire(std::move(kept));
+    recovered = true;
+    modified = true;
+}
+
+// Replaces the document with the text read, inside one transfer, as one
+// change for screen readers and with no undo step. The journal hears nothing
+// of it: its caller starts the new one. A read that does not end whole
+// leaves an empty untitled document.
+LoadResult EditorApp::ReceiveDocument(const std::string& path, int64_t length,
+                                      const std::string& progressText, const BlockReader& read) {
     const EditorWindow::BulkChange oneUpdate(editorWindow);
     NewDocument();
+    DropJournal();
     SendEditor(SCI_CANCEL);
     SendEditor(SCI_SETUNDOCOLLECTION, 0);
     filePath = path;
     UpdateTitle();
 
-    ReadResult result;
+    LoadResult result;
     {
         const Transfer transfer(editorWindow);
-        const auto progress = platform::CurrentDesktop().ShowProgress(
-            frameWindow, "Opening \"" + path + "\"", file.Size(), true);
-        ReserveRoomFor(file.Size());
-        result = ReadBlocks(file, *progress);
+        const auto progress =
+            platform::CurrentDesktop().ShowProgress(frameWindow, progressText, length, true);
+        ReserveRoomFor(length);
+        result = ReadBlocks(read, *progress);
     }
-    if (result == ReadResult::whole) {
+    if (result == LoadResult::whole)
         FollowFirstLineEnd();
-        diskIdentity = file.Identity();
-    } else {
+    else
         NewDocument();
-    }
 
     SendEditor(SCI_SETUNDOCOLLECTION, 1);
     if (editorWindow)
@@ -163,8 +230,7 @@ void EditorApp::LoadFile(const std::string& path) {
     // minified to one line would double the cost of the open.
     SendEditor(SCI_COLOURISE, 0, SendEditor(SCI_POSITIONFROMLINE, 1));
     SendEditor(SCI_GOTOPOS, 0);
-    if (result == ReadResult::failed)
-        ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
+    return result;
 }
 
 void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
@@ -210,6 +276,8 @@ bool EditorApp::SaveToFile() {
     diskIdentity.reset();
     if (IdentifyFile(filePath, written))
         diskIdentity = written;
+    recovered = false;
     SendEditor(SCI_SETSAVEPOINT);
+    StartJournal();
     return true;
 }

@@ -337,6 +337,14 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool IdentifyDescriptor(int fd, FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
 void FileReader::SetBlockReadHookForTests(std::function<void()> hook) {
     blockReadHook = std::move(hook);
 }

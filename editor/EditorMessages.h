@@ -77,6 +77,10 @@ enum EditorNotification : unsigned int {
     SCN_SAVEPOINTLEFT = 2003,
 };
 
+// Kinds of change notification (SCN_MODIFIED): the component is about to
+// insert or delete text.
+enum ModificationType : int { SC_MOD_BEFOREINSERT = 0x400, SC_MOD_BEFOREDELETE = 0x800 };
+
 // End-of-line modes: what Enter inserts.
 enum EndOfLineMode { SC_EOL_CRLF = 0, SC_EOL_CR = 1, SC_EOL_LF = 2 };
 

@@ -45,12 +45,21 @@ EditorWindow::~EditorWindow() = default;
 int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
     int mask = SC_MOD_INSERTCHECK;
-    // A screen reader hears of every insertion and deletion. It is told from
-    // the notifications sent before each change: QScintilla answers those sent
-    // after it by counting the characters from the start of the document.
-    if (accessibility && accessibility->FollowsChanges())
+    // A screen reader and the recovery journal hear of every insertion and
+    // deletion. They are told from the notifications sent before each
+    // change: QScintilla answers those sent after it by copying the inserted
+    // text and, while Qt's accessibility is active, by counting the
+    // characters from the start of the document.
+    if (recordingChanges || (accessibility && accessibility->FollowsChanges()))
         mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     return mask;
+}
+
+void EditorWindow::SetChangeRecording(bool on) {
+    if (on == recordingChanges)
+        return;
+    recordingChanges = on;
+    ApplyModificationEventMask();
 }
 
 void EditorWindow::ApplyModificationEventMask() {

@@ -29,6 +29,11 @@ class EditorWindow : public QsciScintillaBase {
     // again whenever what they depend on changes.
     int ModificationEventMask() const;
     void ApplyModificationEventMask();
+    // Whether every change is reported before it is made, for the recovery
+    // journal: where, how much goes and how much comes, at a cost that does
+    // not grow with the document.
+    void SetChangeRecording(bool on);
+    bool RecordsChanges() const { return recordingChanges; }
 
     // What screen readers are told about the editor.
     AccessibilityNotifier& Accessibility() const { return *accessibility; }
@@ -143,6 +148,7 @@ class EditorWindow : public QsciScintillaBase {
     platform::ClipboardWatch clipboard;
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
+    bool recordingChanges = false;
     bool transferring = false;
     IdleStyler* idleStyler;
     std::unique_ptr<AccessibilityNotifier> accessibility; // last made, first gone

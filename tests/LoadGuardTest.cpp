@@ -74,14 +74,17 @@ TEST_F(LoadGuardTest, ALoadReservesTheBuffersOnceInsteadOfRegrowingThem) {
 
 TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
-    // Only the check before each insertion, which costs the same whatever
-    // the document's size.
+    // Only the check before each insertion and the recovery journal's
+    // notifications before each change, which cost the same whatever the
+    // document's size.
     constexpr unsigned SCI_GETMODEVENTMASK = 2378;
     constexpr unsigned SCI_GETLINECHARACTERINDEX = 2710;
     auto expectNothingPerChange = [&](const char* when) {
-        // No change notifications but the insertion check, no character
-        // index in the component.
-        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), QsciScintillaBase::SC_MOD_INSERTCHECK)
+        // No change notifications but those, no character index in the
+        // component.
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK),
+                  QsciScintillaBase::SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT |
+                      SC_MOD_BEFOREDELETE)
             << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
