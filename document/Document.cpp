@@ -179,9 +179,9 @@ void EditorApp::LoadFile(const std::string& path) {
 // whole before the kept one is removed.
 void EditorApp::RecoverUntitled(std::unique_ptr<KeptJournal> kept) {
     kept->StartReading({});
-    const LoadResult result = ReceiveDocument(
-        std::string(), kept->Length(), "Recovering unsaved text",
-        [&kept](char* buffer, size_t count) { return kept->Read(buffer, count); });
+    const LoadResult result =
+        ReceiveDocument(std::string(), kept->Length(), "Recovering unsaved text",
+                        [&kept](char* buffer, size_t count) { return kept->Read(buffer, count); });
     if (result == LoadResult::failed)
         ShowMessage("Could not recover the unsaved text." + Detail(kept->LastError()) +
                     "\n\nIt is kept for another time.");

@@ -53,8 +53,8 @@ std::string NameStem(const std::string& path) {
 }
 
 bool IsNameOf(const std::string& name, const std::string& stem) {
-    return name == stem || (name.size() > stem.size() + 1 && name.compare(0, stem.size(), stem) == 0 &&
-                            name[stem.size()] == '-');
+    return name == stem || (name.size() > stem.size() + 1 &&
+                            name.compare(0, stem.size(), stem) == 0 && name[stem.size()] == '-');
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -171,7 +171,8 @@ FileStatus OpenOwnFolder(const std::string& path, FileDescriptor& folder) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return FileStatus{"Could not make the folder \"" + part + "\": " + std::strerror(errno)};
+            return FileStatus{"Could not make the folder \"" + part +
+                              "\": " + std::strerror(errno)};
         if (slash == std::string::npos)
             break;
     }
@@ -297,7 +298,8 @@ class Journal::Writer {
     void Write(Batch batch) {
         unwritten.push_back(std::move(batch));
         while (!unwritten.empty()) {
-            const FileStatus status = file.Get() < 0 ? Create(unwritten.front()) : Append(unwritten.front());
+            const FileStatus status =
+                file.Get() < 0 ? Create(unwritten.front()) : Append(unwritten.front());
             if (!status.Ok()) {
                 Report(status);
                 return;
@@ -519,10 +521,8 @@ class Journal::Writer {
         FileIdentity now;
         if (base.path.empty() || !base.file || base.file->size != base.length)
             return false;
-        baseFile.Reset(
-            ::open(base.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        return baseFile.Get() >= 0 && IdentifyDescriptor(baseFile.Get(), now) &&
-               now == *base.file;
+        baseFile.Reset(::open(base.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        return baseFile.Get() >= 0 && IdentifyDescriptor(baseFile.Get(), now) && now == *base.file;
     }
 
     void WantSnapshot() {
@@ -639,8 +639,7 @@ void Journal::Begin(const JournalBase& base) {
     Push(Command{Command::Type::begin, base, {}, nullptr});
 }
 
-void Journal::Change(int64_t position, int64_t removed, int64_t length,
-                     const JournalFiller& fill) {
+void Journal::Change(int64_t position, int64_t removed, int64_t length, const JournalFiller& fill) {
     if (began == 0)
         began = Now();
     pending->edits.push_back({position, removed, length});
@@ -735,8 +734,8 @@ FileStatus KeptJournal::LastError() const {
 bool KeptJournal::Open(int inFolder, const std::string& fileName) {
     folder.Reset(Duplicate(inFolder));
     name = fileName;
-    file.Reset(::openat(inFolder, name.c_str(),
-                        O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    file.Reset(
+        ::openat(inFolder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat opened, named;
     if (file.Get() < 0 || ::fstat(file.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
         opened.st_uid != ::geteuid() || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 ||
@@ -848,8 +847,7 @@ std::vector<std::unique_ptr<KeptJournal>> FindKeptJournals(const std::string& fo
         if (kept->Open(folder.Get(), name) && kept->DocumentPath() == path)
             found.push_back(std::move(kept));
     }
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return a->LastChange() > b->LastChange();
-    });
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a->LastChange() > b->LastChange(); });
     return found;
 }

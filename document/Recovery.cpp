@@ -54,11 +54,11 @@ Answer Ask(QWidget* owner, const std::string& text, const std::vector<Answer>& a
            const std::string& recoverLabel, const std::string& keepLabel) {
     std::vector<std::string> labels;
     for (const Answer answer : answers)
-        labels.push_back(answer == recover ? recoverLabel : answer == discard ? "&Discard Changes"
-                                                                              : keepLabel);
+        labels.push_back(answer == recover   ? recoverLabel
+                         : answer == discard ? "&Discard Changes"
+                                             : keepLabel);
     const int escape = int(answers.size()) - 1;
-    const int chosen =
-        platform::CurrentDesktop().Ask(owner, text, "Varne", labels, 0, escape);
+    const int chosen = platform::CurrentDesktop().Ask(owner, text, "Varne", labels, 0, escape);
     return answers[size_t(chosen >= 0 && size_t(chosen) < answers.size() ? chosen : escape)];
 }
 
@@ -96,7 +96,8 @@ void EditorApp::StartJournal() {
     base.length = filePath.empty() ? 0 : length;
     journal->Begin(base);
     if (filePath.empty() && length > 0) {
-        journal->Snapshot(length, [this](char* into, int64_t count) { GetTextRange(0, count, into); });
+        journal->Snapshot(length,
+                          [this](char* into, int64_t count) { GetTextRange(0, count, into); });
         journal->Flush();
     }
     editorWindow->SetChangeRecording(true);
@@ -174,8 +175,7 @@ bool EditorApp::SyncJournal(int milliseconds) {
 // The file the journal began with changed before it could be copied: the
 // text itself goes into the journal instead.
 void EditorApp::TakeJournalSnapshot() {
-    if (!journal || !journal->SnapshotWanted() || !editorWindow ||
-        !editorWindow->RecordsChanges())
+    if (!journal || !journal->SnapshotWanted() || !editorWindow || !editorWindow->RecordsChanges())
         return;
     unrecorded = {};
     journal->Snapshot(SendEditor(SCI_GETLENGTH),
@@ -249,8 +249,8 @@ void EditorApp::OfferUntitledRecovery() {
             DescribeWhen(kept->LastChange(), kept->LastChange()) +
             ", was kept.\n\nRecover it, discard it, or start with an empty document and keep "
             "it for later?";
-        switch (Ask(frameWindow, text, {recover, discard, keep}, "&Recover Text",
-                    "&Keep for Later")) {
+        switch (
+            Ask(frameWindow, text, {recover, discard, keep}, "&Recover Text", "&Keep for Later")) {
         case recover:
             if (RecoverableSize(*kept))
                 RecoverUntitled(std::move(kept));

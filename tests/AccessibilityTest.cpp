@@ -823,8 +823,8 @@ TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) 
     // notifications before each change, whose cost does not grow with the
     // document, are asked of the component; a reader follows those same
     // notifications, and none that QScintilla answers by counting.
-    const long unread = QsciScintillaBase::SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT |
-                        SC_MOD_BEFOREDELETE;
+    const long unread =
+        QsciScintillaBase::SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
     TypeText("<p>before</p>");
     {

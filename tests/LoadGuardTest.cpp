@@ -83,8 +83,7 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
         // No change notifications but those, no character index in the
         // component.
         EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK),
-                  QsciScintillaBase::SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT |
-                      SC_MOD_BEFOREDELETE)
+                  QsciScintillaBase::SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)
             << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
