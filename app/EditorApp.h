@@ -7,10 +7,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "document/FileAccess.h"
 #include "document/Journal.h"
 #include "editor/EditorMessages.h"
+#include "editor/Search.h"
 #include "platform/Endings.h"
 #include "platform/Platform.h"
 #include "resources/Resources.h"
@@ -20,7 +23,10 @@ class QTimer;
 class EditorWindow;
 namespace platform {
 class FrameWindow;
-}
+class FindWindow;
+class GoToLineWindow;
+struct SearchRequest;
+} // namespace platform
 
 // Files move between disk and the component in blocks of this many bytes.
 constexpr int blockSize = 131072;
@@ -37,6 +43,9 @@ class EditorApp {
     QApplication* instance = nullptr;
     platform::FrameWindow* frameWindow = nullptr;
     EditorWindow* editorWindow = nullptr;
+    // The Search menu's windows, made when first asked for; the frame owns them.
+    platform::FindWindow* findWindow = nullptr;
+    platform::GoToLineWindow* goToLineWindow = nullptr;
     bool modified = false;
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
@@ -46,12 +55,19 @@ class EditorApp {
     bool recovered = false;
     // How the recovery journal is kept, from the next StartUp on.
     Journal::Settings journalSettings;
+    // Runs in each save once the file it replaces has been checked, just
+    // before anything is written (SaveFile's checked): where a test changes
+    // the file at the one moment a save counts on it. None until set, and
+    // none again after ShutDown().
+    std::function<void()> onSaveChecked;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
+    // Copies the bytes [start, end), within the document, and a NUL after
+    // them to buffer, which has room for end - start + 1 bytes.
     void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs
@@ -69,6 +85,16 @@ class EditorApp {
     void UpdateMenus();
     void SetMenuItemEnabled(unsigned short id, bool enabled);
     void HandleNotification(const NotificationHeader& header);
+
+    // Files from outside the dialogs (app/OpenFrom.cpp): the command line's,
+    // read once at start-up, and files dropped on the window. Both open
+    // through LoadFile, as the Open dialog does.
+    void OpenFromCommandLine(const std::string& path);
+    void OpenDroppedFiles(const std::vector<std::string>& paths);
+
+    // Search (app/SearchCommands.cpp): the Search menu's commands come through
+    // ExecuteCommand, and every button and Return of its windows here.
+    void HandleSearchRequest(const platform::SearchRequest& request);
 
     // Styling (editor/Styling.cpp). A size below 1 or no face leaves it as it is.
     void SetStyle(int style, long fore, long back, int size = -1, const char* face = nullptr);
@@ -94,7 +120,8 @@ class EditorApp {
 
     // The recovery journal (document/Recovery.cpp): every change goes to it
     // while the text is unsaved; journals left by processes that ended are
-    // offered back when their file is opened, and untitled ones at start-up.
+    // offered back when their file is opened (LoadFile), and untitled ones
+    // by OfferUntitledRecovery(), at a start-up without a file.
     void OfferUntitledRecovery();
     // Hands the changes made since the last flush to the journal's writer.
     void FlushJournal();
@@ -113,7 +140,7 @@ class EditorApp {
                                const std::string& progressText, const BlockReader& read);
     Recovery OfferRecovery(const std::string& path);
     bool RecoverableSize(const KeptJournal& kept);
-    void RecoverUntitled(std::unique_ptr<KeptJournal> kept);
+    void RecoverText(std::unique_ptr<KeptJournal> kept, const std::string& path);
     void CreateJournal();
     void StartJournal();
     void DropJournal();
@@ -141,6 +168,31 @@ class EditorApp {
         Position position = 0;
         Position length = 0;
     } unrecorded;
+    // The Search menu and its windows (app/SearchCommands.cpp).
+    bool SearchBusy() const;
+    void ShowFindWindow(bool replace);
+    void FindAgain(bool forward);
+    void Find(const platform::SearchRequest& request, bool forward);
+    void Replace(const platform::SearchRequest& request);
+    void ReplaceAll(const platform::SearchRequest& request);
+    void ShowGoToLine();
+    void GoToLine(long line);
+    void ReturnToText();
+    void ShowSearchStatus(const std::string& text, bool reveal = true);
+    std::unique_ptr<SearchPattern> CompileSearch(const platform::SearchRequest& request);
+
+    // The search's side of the component (editor/EditorSearch.cpp): its
+    // bytes read in place, matches found from the selection and selected,
+    // replacements made in one undo step.
+    std::string_view DocumentBytes();
+    std::string SelectedLineText();
+    SearchOutcome FindFromSelection(TextSearch& search, bool forward, bool wrap, Match& match,
+                                    bool& wrapped, const SearchProgress& progress);
+    void SelectMatch(const Match& match);
+    bool ApplyReplacements(const ReplacementPlan& plan, const SearchProgress& progress);
+    void MoveToLine(Position line);
+    bool StyleThrough(Position end, const SearchProgress& progress);
+    Position ScreenAfter(Position position);
 };
 
 extern EditorApp theApp;

@@ -39,7 +39,6 @@ void EditorApp::StartUp(QApplication& application) {
     CreateJournal();
     UpdateTitle();
     frameWindow->showMaximized();
-    OfferUntitledRecovery();
 }
 
 // The editor child is styled before it is first shown, so that the first paint
@@ -62,6 +61,17 @@ void EditorApp::CreateEditorWindow() {
     QObject::connect(
         editorWindow, &EditorWindow::InsertionRefused, editorWindow,
         [this] { ReportRefusedInsertion(); }, Qt::QueuedConnection);
+    // Opened once the drop is over, so that the file manager is not kept
+    // waiting through the save question.
+    QObject::connect(
+        editorWindow, &EditorWindow::FilesDropped, editorWindow,
+        [this](const QList<QByteArray>& paths) {
+            std::vector<std::string> files;
+            for (const QByteArray& path : paths)
+                files.push_back(path.toStdString());
+            OpenDroppedFiles(files);
+        },
+        Qt::QueuedConnection);
     ConfigureEditor();
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
@@ -95,6 +105,8 @@ void EditorApp::ShutDown() {
     journalTimer = nullptr;
     platform::FrameWindow* frame = frameWindow;
     editorWindow = nullptr;
+    findWindow = nullptr; // the frame's children
+    goToLineWindow = nullptr;
     frameWindow = nullptr;
     delete frame;
     instance = nullptr;
@@ -102,4 +114,5 @@ void EditorApp::ShutDown() {
     recovered = false;
     filePath.clear();
     diskIdentity.reset();
+    onSaveChecked = nullptr;
 }

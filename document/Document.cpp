@@ -4,6 +4,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -16,24 +17,6 @@ std::string Detail(const FileStatus& status) {
         detail += '.';
     return detail;
 }
-
-// Keeps the editor window out of a load or a save for the life of the object.
-class Transfer {
-  public:
-    explicit Transfer(EditorWindow* window) : window(window) {
-        if (window)
-            window->SetTransferring(true);
-    }
-    ~Transfer() {
-        if (window)
-            window->SetTransferring(false);
-    }
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
-
-  private:
-    EditorWindow* window;
-};
 
 // Appends the text block by block until its end, a read error or a cancel in
 // the progress window.
@@ -131,8 +114,8 @@ void EditorApp::FollowFirstLineEnd() {
 // journal are offered first; recovered, they are the text read.
 void EditorApp::LoadFile(const std::string& path) {
     Recovery recovery = OfferRecovery(path);
-    if (recovery.asUntitled) {
-        RecoverUntitled(std::move(recovery.journal));
+    if (recovery.journal && (recovery.asUntitled || !recovery.journal->BaseFile())) {
+        RecoverText(std::move(recovery.journal), recovery.asUntitled ? std::string() : path);
         return;
     }
     FileReader file;
@@ -147,6 +130,8 @@ void EditorApp::LoadFile(const std::string& path) {
                     "recovered. They are kept for another time.");
         kept = nullptr;
     }
+    if (kept && !RecoverableSize(*kept))
+        kept = nullptr;
     const BlockReader readFile = [&file](char* buffer, size_t count) {
         return file.Read(buffer, count);
     };
@@ -175,22 +160,26 @@ void EditorApp::LoadFile(const std::string& path) {
         ShowMessage("Could not read file \"" + path + "\"." + Detail(file.LastError()));
 }
 
-// The kept text becomes an untitled document. Its new journal holds the text
+// Kept text that no file on disk holds becomes the document, untitled or
+// under the name of a file still to be saved. Its new journal holds the text
 // whole before the kept one is removed.
-void EditorApp::RecoverUntitled(std::unique_ptr<KeptJournal> kept) {
+void EditorApp::RecoverText(std::unique_ptr<KeptJournal> kept, const std::string& path) {
+    if (!RecoverableSize(*kept))
+        return;
     kept->StartReading({});
     const LoadResult result =
-        ReceiveDocument(std::string(), kept->Length(), "Recovering unsaved text",
+        ReceiveDocument(path, kept->Length(), "Recovering unsaved text",
                         [&kept](char* buffer, size_t count) { return kept->Read(buffer, count); });
     if (result == LoadResult::failed)
         ShowMessage("Could not recover the unsaved text." + Detail(kept->LastError()) +
                     "\n\nIt is kept for another time.");
     if (result != LoadResult::whole)
         return;
-    StartJournal();
-    journal->Retire(std::move(kept));
     recovered = true;
     modified = true;
+    StartJournal();
+    journal->Retire(std::move(kept));
+    UpdateMenus();
 }
 
 // Replaces the document with the text read, inside one transfer, as one
@@ -209,7 +198,7 @@ LoadResult EditorApp::ReceiveDocument(const std::string& path, int64_t length,
 
     LoadResult result;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress =
             platform::CurrentDesktop().ShowProgress(frameWindow, progressText, length, true);
         ReserveRoomFor(length);
@@ -234,8 +223,8 @@ LoadResult EditorApp::ReceiveDocument(const std::string& path, int64_t length,
 }
 
 void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
-    TextRange range{start, end, buffer};
-    SendEditor(EM_GETTEXTRANGE, 0, &range);
+    if (editorWindow)
+        CopyBytes(*editorWindow, start, end, buffer);
 }
 
 // The document's text as a save asks for it, a block at a time, through a
@@ -257,7 +246,7 @@ bool EditorApp::SaveToFile() {
     const Position length = SendEditor(SCI_GETLENGTH);
     FileStatus saved;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Saving \"" + filePath + "\"", length, false);
         const BlockSource text = TextBlocks();
@@ -266,7 +255,7 @@ bool EditorApp::SaveToFile() {
             progress->Advance(start + Position(count));
             return block;
         };
-        saved = SaveFile(filePath, length, blockSize, source);
+        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
     }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));

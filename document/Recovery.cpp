@@ -5,23 +5,14 @@
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 #include <utility>
 
+#include "app/CommandLine.h"
 #include "app/EditorApp.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
 namespace {
-
-// Journals are found by the path they were made for, whatever the folder the
-// program was started in.
-std::string AbsolutePath(const std::string& path) {
-    if (path.empty() || path[0] == '/')
-        return path;
-    char folder[4096];
-    return ::getcwd(folder, sizeof folder) ? std::string(folder) + "/" + path : path;
-}
 
 std::string LocalTime(int64_t nanoseconds, const char* format) {
     const time_t seconds = time_t(nanoseconds / 1000000000);
@@ -83,19 +74,21 @@ void EditorApp::CreateJournal() {
 }
 
 // The text as it is now is what the journal's changes will be made to: the
-// file as read or saved, or, for an untitled document, nothing, with the
-// text (if any) as the journal's first snapshot.
+// file as read or saved, or, where no file holds it, nothing, with the text
+// (if any) as the journal's first snapshot. Journals are found by the path
+// they were made for, whatever the folder the program was started in.
 void EditorApp::StartJournal() {
     if (!journal || !editorWindow)
         return;
     DropJournal();
-    JournalBase base;
-    base.path = AbsolutePath(filePath);
-    base.file = diskIdentity;
     const Position length = SendEditor(SCI_GETLENGTH);
-    base.length = filePath.empty() ? 0 : length;
+    const bool onDisk = diskIdentity && !recovered;
+    JournalBase base;
+    base.path = filePath.empty() ? filePath : AbsolutePath(filePath);
+    base.file = onDisk ? diskIdentity : std::nullopt;
+    base.length = onDisk ? length : 0;
     journal->Begin(base);
-    if (filePath.empty() && length > 0) {
+    if (!onDisk && length > 0) {
         journal->Snapshot(length,
                           [this](char* into, int64_t count) { GetTextRange(0, count, into); });
         journal->Flush();
@@ -200,9 +193,10 @@ EditorApp::Recovery EditorApp::OfferRecovery(const std::string& path) {
     if (!journal)
         return {};
     for (auto& kept : FindKeptJournals(journal->Configuration().folder, AbsolutePath(path))) {
+        // A journal of a file not yet saved needs the file still absent.
         FileIdentity now;
         const bool exists = IdentifyFile(path, now);
-        const bool unchanged = exists && kept->BaseFile() && now == *kept->BaseFile();
+        const bool unchanged = kept->BaseFile() ? exists && now == *kept->BaseFile() : !exists;
         std::string text = "Varne ended without saving changes to \"" + path + "\". The changes, " +
                            "made " + DescribeWhen(kept->Began(), kept->LastChange()) +
                            ", were kept.";
@@ -227,8 +221,6 @@ EditorApp::Recovery EditorApp::OfferRecovery(const std::string& path) {
                     : "\n\nDiscard them, or open the file as it is and keep them?";
         switch (Ask(frameWindow, text, answers, recoverLabel, "&Open File As It Is")) {
         case recover:
-            if (!RecoverableSize(*kept))
-                return {};
             return Recovery{std::move(kept), !unchanged};
         case discard:
             kept->Remove();
@@ -252,9 +244,7 @@ void EditorApp::OfferUntitledRecovery() {
         switch (
             Ask(frameWindow, text, {recover, discard, keep}, "&Recover Text", "&Keep for Later")) {
         case recover:
-            if (RecoverableSize(*kept))
-                RecoverUntitled(std::move(kept));
-            UpdateMenus();
+            RecoverText(std::move(kept), std::string());
             return;
         case discard:
             kept->Remove();

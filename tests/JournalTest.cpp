@@ -266,10 +266,13 @@ TEST_F(JournalTest, JournalsAreForTheirOwnerAloneAndNeverBesideTheDocument) {
 
 class RecoveryTest : public EditorTest {
   protected:
-    // The program ends and starts again, as after any ending.
-    void Restart() {
+    // The program ends and starts again, as after any ending; without a file
+    // to open, it offers the untitled documents kept.
+    void Restart(bool withoutAFile = false) {
         theApp.ShutDown();
         theApp.StartUp(*static_cast<QApplication*>(QApplication::instance()));
+        if (withoutAFile)
+            theApp.OfferUntitledRecovery();
     }
 
     std::vector<std::string> Journals() { return ListFolder(stateDir.Path("varne")); }
@@ -284,7 +287,7 @@ class RecoveryTest : public EditorTest {
         Command(IDM_UNDO);
         Command(IDM_UNDO);
         Command(IDM_REDO);
-        theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, 0, 5);
+        theApp.SendEditor(SCI_SETSEL, 0, 5);
         Command(IDM_DELETE);
         return path;
     }
@@ -384,7 +387,7 @@ TEST_F(RecoveryTest, AFileChangedSinceGivesTheTextBackUntitled) {
     EXPECT_EQ(Journals(), std::vector<std::string>{"untitled.journal"});
 
     desktop.choices = {0};
-    Restart();
+    Restart(true);
     ASSERT_EQ(desktop.questions.size(), 2u);
     EXPECT_NE(desktop.questions[1].text.find("untitled document"), std::string::npos);
     EXPECT_TRUE(EditorText() == edited);
@@ -397,14 +400,14 @@ TEST_F(RecoveryTest, AnUntitledDocumentIsOfferedBackAtStartUp) {
     const std::string typed = EditorText();
     ASSERT_TRUE(theApp.SyncJournal(5000));
     desktop.choices = {2};
-    Restart();
+    Restart(true);
     EXPECT_EQ(EditorText(), "") << "kept for later";
     ASSERT_EQ(desktop.questions.size(), 1u);
     EXPECT_EQ(desktop.questions[0].buttons,
               (std::vector<std::string>{"&Recover Text", "&Discard Changes", "&Keep for Later"}));
 
     desktop.choices = {0};
-    Restart();
+    Restart(true);
     EXPECT_TRUE(EditorText() == typed);
     EXPECT_TRUE(theApp.modified);
     EXPECT_EQ(Caption(), "Varne - ");

@@ -124,7 +124,7 @@ int main(int argc, char* argv[]) {
                 byte = char(random());
             QApplication::clipboard()->setMimeData(MimeDataForBytes(bytes, false));
             const Position start = below(length + 1);
-            theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start),
+            theApp.SendEditor(SCI_SETSEL, static_cast<unsigned long>(start),
                               start + below(std::min<Position>(length - start, 4096) + 1));
             theApp.ExecuteCommand(IDM_PASTE);
             break;
@@ -132,7 +132,7 @@ int main(int argc, char* argv[]) {
         case 5:
         case 6: {
             const Position start = below(length + 1);
-            theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start),
+            theApp.SendEditor(SCI_SETSEL, static_cast<unsigned long>(start),
                               start + below((length - start) / 4 + 1));
             theApp.ExecuteCommand(IDM_DELETE);
             break;
