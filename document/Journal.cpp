@@ -1,23 +1,21 @@
-// The journal's writer thread, its files and locks, and the reading of
-// journals left by processes that have ended.
+// The journal's writer thread, its files and its lock.
 #include "document/Journal.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using journalrecords::Pieces;
 using savesteps::Failure;
@@ -26,10 +24,10 @@ using savesteps::NewFile;
 
 namespace {
 
-constexpr char suffix[] = ".journal";
-// No text grows past this; a record that says otherwise is damaged.
-constexpr int64_t longestText = int64_t(1) << 40;
 constexpr size_t copyBlock = size_t(1) << 20;
+// Blocks of a large insertion on their way to the writer before the app
+// waits a little for the writer to catch up.
+constexpr int blocksInFlight = 8;
 
 int64_t Now() {
     timespec now;
@@ -37,40 +35,16 @@ int64_t Now() {
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// The start of the names of a document's journals: a hash of its path (FNV-1a,
-// 64 bits), or "untitled".
-std::string NameStem(const std::string& path) {
-    if (path.empty())
-        return std::string("untitled") + suffix;
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char byte : path) {
-        hash ^= byte;
-        hash *= 1099511628211ull;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text + std::string(suffix);
-}
-
-bool IsNameOf(const std::string& name, const std::string& stem) {
-    return name == stem || (name.size() > stem.size() + 1 &&
-                            name.compare(0, stem.size(), stem) == 0 && name[stem.size()] == '-');
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-int Duplicate(int fd) {
-    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-}
-
-// Writes bytes from an offset on, small pieces gathered in a buffer.
+// Writes bytes from an offset on, small pieces gathered in a buffer, large
+// ones a block at a time: the kernel can take ten times as long over one
+// write of 100 MiB as over a hundred writes of 1 MiB.
 class Appender {
   public:
     Appender(int fd, int64_t offset) : fd(fd), offset(offset) {}
 
     bool Put(const char* data, size_t size) {
+        if (size == 0)
+            return true;
         if (buffer.size() + size <= copyBlock) {
             buffer.append(data, size);
             return true;
@@ -89,7 +63,7 @@ class Appender {
   private:
     bool WriteOut(const char* data, size_t size) {
         while (size > 0) {
-            const ssize_t n = ::pwrite(fd, data, size, offset);
+            const ssize_t n = ::pwrite(fd, data, std::min(size, copyBlock), offset);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
@@ -107,59 +81,6 @@ class Appender {
     int fd;
     int64_t offset;
     std::string buffer;
-};
-
-// Reads a journal from an offset on, through a buffer.
-class Scanner {
-  public:
-    Scanner(int fd, int64_t offset) : fd(fd), offset(offset), buffer(copyBlock) {}
-
-    // Exactly size bytes, or false.
-    bool Get(char* out, size_t size) {
-        while (size > 0) {
-            if (position == filled && !Fill())
-                return false;
-            const size_t n = std::min(size, filled - position);
-            std::memcpy(out, buffer.data() + position, n);
-            position += n;
-            size -= n;
-            out += n;
-        }
-        return true;
-    }
-    // Passes over size bytes, adding them to a checksum.
-    bool Checksum(int64_t size, uint32_t& checksum) {
-        while (size > 0) {
-            if (position == filled && !Fill())
-                return false;
-            const size_t n = size_t(std::min<int64_t>(size, int64_t(filled - position)));
-            checksum = journalrecords::Checksum(checksum, buffer.data() + position, n);
-            position += n;
-            size -= int64_t(n);
-        }
-        return true;
-    }
-    int64_t Offset() const { return offset - int64_t(filled - position); }
-
-  private:
-    bool Fill() {
-        ssize_t n;
-        do
-            n = ::pread(fd, buffer.data(), buffer.size(), offset);
-        while (n < 0 && errno == EINTR);
-        if (n <= 0)
-            return false;
-        offset += n;
-        position = 0;
-        filled = size_t(n);
-        return true;
-    }
-
-    int fd;
-    int64_t offset;
-    std::vector<char> buffer;
-    size_t position = 0;
-    size_t filled = 0;
 };
 
 // Creates the folders of path that are missing, for their owner alone, and
@@ -209,16 +130,40 @@ struct Journal::Batch {
     bool snapshot = false;
     int64_t began = 0;
     int64_t time = 0;
-    uint64_t number = 0;
+    uint64_t number = 0; // 0 for a part: records with no commit after them yet
 
     bool Empty() const { return edits.empty() && !snapshot; }
 };
 
+// What the writer is asked to do, in order. A large insertion or snapshot
+// comes as streamStart and its bytes as streamBlocks, between parts of the
+// batch that holds it; the batch's commit comes last.
 struct Journal::Command {
-    enum class Type { begin, batch, remove, adopt, retire } type;
+    enum class Type { begin, batch, streamStart, streamBlock, remove, adopt, retire };
+    explicit Command(Type type = Type::begin) : type(type) {}
+
+    Type type;
     JournalBase base;
     Batch batch;
     std::unique_ptr<KeptJournal> kept;
+    Batch::Edit edit{0, 0, 0}; // streamStart: its length is the bytes to come
+    std::unique_ptr<char[]> block;
+    size_t count = 0; // the bytes of block
+};
+
+struct Journal::Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::condition_variable blockFreed;
+    std::deque<Command> queue;
+    bool busy = false;
+    bool stopping = false;
+    std::vector<std::unique_ptr<char[]>> freeBlocks;
+    int blocksOut = 0;
+    std::atomic<bool> streamFailed{false};
+    std::unique_ptr<Writer> writer;
+    std::thread thread; // last, so that it starts once everything else exists
 };
 
 // Everything the writer thread owns: the journal file, its lock, and the
@@ -235,6 +180,13 @@ class Journal::Writer {
         case Command::Type::batch:
             Write(std::move(command.batch));
             break;
+        case Command::Type::streamStart:
+            StartStream(command.edit, command.batch.snapshot, command.batch.began);
+            break;
+        case Command::Type::streamBlock:
+            StreamBlock(command.block.get(), command.count);
+            journal.ReturnBlock(std::move(command.block));
+            break;
         case Command::Type::remove:
             Remove();
             break;
@@ -243,19 +195,28 @@ class Journal::Writer {
             break;
         case Command::Type::retire:
             // A kept journal goes only once its text is safe in this one.
-            if (unwritten.empty() && file.Get() >= 0)
+            if (unwritten.empty() && !runFailed && file.Get() >= 0)
                 command.kept->Remove();
             break;
         }
     }
 
   private:
+    // A record written since the last commit, followed in the pieces once
+    // the commit is on disk.
+    struct Written {
+        Batch::Edit edit;
+        bool snapshot;
+        int64_t offset; // of its bytes
+    };
+
     const Settings& Configured() const { return journal.settings; }
 
     void Begin(const JournalBase& newBase) {
         file.Reset(-1);
         name.clear();
         unwritten.clear();
+        EndRun();
         base = newBase;
         header = journalrecords::Header{base.path, base.file, base.length, 0};
         pieces.Start(Pieces::Source::base, 0, base.length);
@@ -265,25 +226,22 @@ class Journal::Writer {
     }
 
     void Remove() {
-        unwritten.clear();
         if (file.Get() >= 0)
             ::unlinkat(folder.Get(), name.c_str(), 0); // still locked: nobody else reads it
-        file.Reset(-1);
-        name.clear();
         Begin(JournalBase{});
     }
 
     void Adopt(std::unique_ptr<KeptJournal> kept) {
         Begin(JournalBase{kept->header.path, kept->header.file, kept->header.baseLength});
         header = kept->header;
-        folder.Reset(Duplicate(kept->folder.Get()));
-        file.Reset(Duplicate(kept->file.Get()));
+        folder.Reset(journalrecords::DuplicateDescriptor(kept->folder.Get()));
+        file.Reset(journalrecords::DuplicateDescriptor(kept->file.Get()));
         if (folder.Get() < 0 || file.Get() < 0) {
             Report(Failure(errno));
             return;
         }
         name = kept->name;
-        end = kept->end;
+        end = cursor = kept->end;
         pieces = kept->pieces;
         recordBytes = kept->recordBytes;
         lastTime = kept->lastChange;
@@ -295,13 +253,28 @@ class Journal::Writer {
             Rebase();
     }
 
+    // A batch that could not be written is kept and tried again with the
+    // next; one whose parts went ahead of it cannot be, and the app is asked
+    // for the whole text instead.
     void Write(Batch batch) {
+        if (batch.snapshot)
+            runFailed = false; // the whole text: whatever failed before no longer matters
+        if (batch.number == 0) {
+            WritePart(batch);
+            return;
+        }
+        if (runFailed || (!run.empty() && !unwritten.empty())) {
+            Abandon(Failure(EIO));
+            return;
+        }
         unwritten.push_back(std::move(batch));
         while (!unwritten.empty()) {
-            const FileStatus status =
-                file.Get() < 0 ? Create(unwritten.front()) : Append(unwritten.front());
+            const FileStatus status = Commit(unwritten.front());
             if (!status.Ok()) {
-                Report(status);
+                if (!run.empty())
+                    Abandon(status);
+                else
+                    Report(status);
                 return;
             }
             failing = false;
@@ -316,9 +289,110 @@ class Journal::Writer {
             Rebase();
     }
 
-    // The records of a batch and its commit, from out's offset on. Sets
-    // offsets to where each edit's bytes, or the snapshot, lie.
-    static bool Encode(Appender& out, const Batch& batch, std::vector<int64_t>& offsets) {
+    // Records of a batch ahead of a large one, with no commit yet.
+    void WritePart(const Batch& part) {
+        if (!StartRun(part.began))
+            return;
+        Appender out(file.Get(), cursor);
+        if (!Encode(out, part) || !out.Finish()) {
+            Abandon(Failure(errno));
+            return;
+        }
+        cursor = out.Offset();
+    }
+
+    void StartStream(const Batch::Edit& edit, bool snapshot, int64_t began) {
+        using namespace journalrecords;
+        if (snapshot)
+            runFailed = false;
+        if (!StartRun(began))
+            return;
+        char fields[editFields];
+        const size_t fieldSize = snapshot ? snapshotFields : editFields;
+        fields[0] = char(snapshot ? snapshotRecord : editRecord);
+        if (snapshot) {
+            PutInteger(fields + 1, uint64_t(edit.length), 8);
+        } else {
+            PutInteger(fields + 1, uint64_t(edit.position), 8);
+            PutInteger(fields + 9, uint64_t(edit.removed), 8);
+            PutInteger(fields + 17, uint64_t(edit.length), 8);
+        }
+        Appender out(file.Get(), cursor);
+        if (!out.Put(fields, fieldSize) || !out.Finish()) {
+            Abandon(Failure(errno));
+            return;
+        }
+        cursor = out.Offset();
+        run.push_back({edit, snapshot, cursor});
+        streamChecksum = Checksum(fields, fieldSize);
+        streamLeft = edit.length;
+        FinishStream();
+    }
+
+    void StreamBlock(const char* bytes, size_t count) {
+        if (runFailed || streamLeft < int64_t(count))
+            return;
+        streamChecksum = journalrecords::Checksum(streamChecksum, bytes, count);
+        Appender out(file.Get(), cursor);
+        if (!out.Put(bytes, count) || !out.Finish()) {
+            Abandon(Failure(errno));
+            return;
+        }
+        cursor = out.Offset();
+        streamLeft -= int64_t(count);
+        FinishStream();
+    }
+
+    // The checksum after the last block.
+    void FinishStream() {
+        if (streamLeft > 0)
+            return;
+        char sum[journalrecords::checksumSize];
+        journalrecords::PutInteger(sum, streamChecksum, sizeof sum);
+        Appender out(file.Get(), cursor);
+        if (!out.Put(sum, sizeof sum) || !out.Finish()) {
+            Abandon(Failure(errno));
+            return;
+        }
+        cursor = out.Offset();
+    }
+
+    // Records written since the last commit make a run, which a commit ends.
+    bool StartRun(int64_t began) {
+        if (runFailed)
+            return false;
+        if (!unwritten.empty()) {
+            Abandon(Failure(EIO));
+            return false;
+        }
+        const FileStatus status = EnsureFile(began);
+        if (!status.Ok())
+            Abandon(status);
+        return status.Ok();
+    }
+
+    // The run is given up: the file goes back to its last commit, and the
+    // text the app has now will come as a snapshot.
+    void Abandon(const FileStatus& status) {
+        if (file.Get() >= 0)
+            (void)!::ftruncate(file.Get(), end);
+        unwritten.clear();
+        EndRun();
+        runFailed = true;
+        journal.shared->streamFailed = true;
+        journal.snapshotWanted = true;
+        Report(status);
+    }
+
+    void EndRun() {
+        run.clear();
+        cursor = end;
+        streamLeft = 0;
+    }
+
+    // The records of a batch from out's offset on. Adds to the run where
+    // each edit's bytes, or the snapshot, lie.
+    bool Encode(Appender& out, const Batch& batch) {
         using namespace journalrecords;
         char fields[editFields];
         auto record = [&](size_t fieldSize, const char* bytes, int64_t length) {
@@ -327,93 +401,99 @@ class Journal::Writer {
             char sum[checksumSize];
             PutInteger(sum, checksum, checksumSize);
             const bool put = out.Put(fields, fieldSize);
-            offsets.push_back(out.Offset());
             return put && out.Put(bytes, size_t(length)) && out.Put(sum, checksumSize);
         };
         if (batch.snapshot) {
             fields[0] = char(snapshotRecord);
             PutInteger(fields + 1, batch.bytes.size(), 8);
-            if (!record(snapshotFields, batch.bytes.data(), int64_t(batch.bytes.size())))
+            const Batch::Edit whole{0, 0, int64_t(batch.bytes.size())};
+            run.push_back({whole, true, out.Offset() + int64_t(snapshotFields)});
+            return record(snapshotFields, batch.bytes.data(), whole.length);
+        }
+        const char* bytes = batch.bytes.data();
+        for (const Batch::Edit& edit : batch.edits) {
+            fields[0] = char(editRecord);
+            PutInteger(fields + 1, uint64_t(edit.position), 8);
+            PutInteger(fields + 9, uint64_t(edit.removed), 8);
+            PutInteger(fields + 17, uint64_t(edit.length), 8);
+            run.push_back({edit, false, out.Offset() + int64_t(editFields)});
+            if (!record(editFields, bytes, edit.length))
                 return false;
-        } else {
-            const char* bytes = batch.bytes.data();
-            for (const Batch::Edit& edit : batch.edits) {
-                fields[0] = char(editRecord);
-                PutInteger(fields + 1, uint64_t(edit.position), 8);
-                PutInteger(fields + 9, uint64_t(edit.removed), 8);
-                PutInteger(fields + 17, uint64_t(edit.length), 8);
-                if (!record(editFields, bytes, edit.length))
-                    return false;
-                bytes += edit.length;
-            }
+            bytes += edit.length;
         }
-        fields[0] = char(commitRecord);
-        PutInteger(fields + 1, uint64_t(batch.time), 8);
-        char sum[checksumSize];
-        PutInteger(sum, Checksum(fields, commitFields), checksumSize);
-        return out.Put(fields, commitFields) && out.Put(sum, checksumSize) && out.Finish();
+        return true;
     }
 
-    // Follows a batch now on disk in the pieces. A change that does not fit
-    // the text would make the journal unreadable from here on: a snapshot
-    // from the app sets it right.
-    void Apply(const Batch& batch, const std::vector<int64_t>& offsets) {
+    // Writes the batch's records and its commit after the run, flushes them,
+    // and follows the whole run in the pieces.
+    FileStatus Commit(const Batch& batch) {
+        using namespace journalrecords;
+        FileStatus status = EnsureFile(batch.began);
+        if (!status.Ok())
+            return status;
+        const size_t before = run.size();
+        Appender out(file.Get(), cursor);
+        char commit[commitFields + checksumSize];
+        commit[0] = char(commitRecord);
+        PutInteger(commit + 1, uint64_t(batch.time), 8);
+        PutInteger(commit + commitFields, Checksum(commit, commitFields), checksumSize);
+        if (!Encode(out, batch) || !out.Put(commit, sizeof commit) || !out.Finish() ||
+            ::fdatasync(file.Get()) != 0) {
+            status = Failure(errno);
+            // A later batch must follow the last whole one, not a torn one.
+            (void)!::ftruncate(file.Get(), end);
+            run.resize(before);
+            return status;
+        }
+        recordBytes += out.Offset() - end;
+        end = out.Offset();
         lastTime = batch.time;
-        if (batch.snapshot) {
-            pieces.Start(Pieces::Source::journal, offsets.front(), int64_t(batch.bytes.size()));
+        for (const Written& written : run)
+            Follow(written);
+        EndRun();
+        return status;
+    }
+
+    // A change that does not fit the text would make the journal unreadable
+    // from here on: a snapshot from the app sets it right.
+    void Follow(const Written& written) {
+        if (written.snapshot) {
+            pieces.Start(Pieces::Source::journal, written.offset, written.edit.length);
             recordBytes = 0;
-            return;
-        }
-        for (size_t i = 0; i < batch.edits.size(); ++i) {
-            const Batch::Edit& edit = batch.edits[i];
-            if (!pieces.Replace(edit.position, edit.removed, offsets[i], edit.length)) {
-                WantSnapshot();
-                return;
-            }
+        } else if (!pieces.Replace(written.edit.position, written.edit.removed, written.offset,
+                                   written.edit.length)) {
+            WantSnapshot();
         }
     }
 
-    FileStatus Create(const Batch& first) {
+    // The journal's file, with its header, created and named at its first
+    // batch.
+    FileStatus EnsureFile(int64_t began) {
+        if (file.Get() >= 0)
+            return FileStatus{};
         if (folder.Get() < 0) {
             const FileStatus opened = OpenOwnFolder(Configured().folder, folder);
             if (!opened.Ok())
                 return opened;
         }
-        header.began = first.began;
+        header.began = began;
         NewFile next;
         if (!next.Create(folder.Get()))
             return Failure(errno);
         Appender out(next.Get(), 0);
-        std::vector<int64_t> offsets;
-        const std::string encoded = journalrecords::EncodeHeader(header);
-        if (!out.Put(encoded) || !Encode(out, first, offsets))
+        if (!out.Put(journalrecords::EncodeHeader(header)) || !out.Finish())
             return Failure(errno);
         std::string linked;
-        FileStatus status = Publish(next, [&] {
-            return savesteps::LinkUnderFreeName(next, NameStem(base.path), "", linked);
+        const FileStatus status = Publish(next, [&] {
+            return savesteps::LinkUnderFreeName(next, journalrecords::JournalNameStem(base.path),
+                                                "", linked);
         });
         if (!status.Ok())
             return status;
         name = linked;
-        end = out.Offset();
-        recordBytes = end - int64_t(encoded.size());
-        Apply(first, offsets);
+        end = cursor = out.Offset();
+        recordBytes = 0;
         return status;
-    }
-
-    FileStatus Append(const Batch& batch) {
-        Appender out(file.Get(), end);
-        std::vector<int64_t> offsets;
-        if (!Encode(out, batch, offsets) || ::fdatasync(file.Get()) != 0) {
-            const FileStatus status = Failure(errno);
-            // A later batch must follow the last whole one, not a torn one.
-            (void)!::ftruncate(file.Get(), end);
-            return status;
-        }
-        recordBytes += out.Offset() - end;
-        end = out.Offset();
-        Apply(batch, offsets);
-        return FileStatus{};
     }
 
     // Flushes a new journal file, locks it and gives it its name; it then
@@ -425,7 +505,7 @@ class Journal::Writer {
         if (::flock(next.Get(), LOCK_EX | LOCK_NB) != 0 || !giveName())
             return Failure(errno);
         status = savesteps::FlushFolder(folder.Get());
-        file.Reset(Duplicate(next.Get()));
+        file.Reset(journalrecords::DuplicateDescriptor(next.Get()));
         return status;
     }
 
@@ -451,13 +531,12 @@ class Journal::Writer {
         }
         bool baseLost = false;
         const FileStatus status = WriteSnapshot(baseFile.Get(), source, baseLost);
-        if (baseLost)
+        if (baseLost) {
             WantSnapshot();
-        else if (!status.Ok())
+        } else if (!status.Ok()) {
+            // A copy or a compaction that failed for want of room is tried
+            // again once the records have grown as much again.
             Report(status);
-        // A copy or a compaction that failed for want of room is tried again
-        // once the records have grown as much again.
-        if (!status.Ok() && !baseLost) {
             copyDeferred = true;
             compactAt = std::max(compactAt, recordBytes) * 2;
         }
@@ -498,18 +577,16 @@ class Journal::Writer {
         }
         char sum[checksumSize];
         PutInteger(sum, checksum, checksumSize);
-        if (!out.Put(sum, checksumSize))
-            return Failure(errno);
         char commit[commitFields + checksumSize];
         commit[0] = char(commitRecord);
         PutInteger(commit + 1, uint64_t(lastTime), 8);
         PutInteger(commit + commitFields, Checksum(commit, commitFields), checksumSize);
-        if (!out.Put(commit, sizeof commit) || !out.Finish())
+        if (!out.Put(sum, sizeof sum) || !out.Put(commit, sizeof commit) || !out.Finish())
             return Failure(errno);
         const FileStatus status = Publish(next, [&] { return next.Replace(name); });
         if (!status.Ok())
             return status;
-        end = out.Offset();
+        end = cursor = out.Offset();
         pieces.Start(Pieces::Source::journal, snapshotAt, pieces.Length());
         recordBytes = 0;
         return status;
@@ -544,12 +621,17 @@ class Journal::Writer {
     journalrecords::Header header;
     FileDescriptor file; // locked while it is open
     std::string name;
-    int64_t end = 0;
+    int64_t end = 0;    // of the last commit
+    int64_t cursor = 0; // where the run goes on
     int64_t lastTime = 0;
     Pieces pieces;
     int64_t recordBytes = 0;
     int64_t compactAt = 0;
     std::vector<Batch> unwritten;
+    std::vector<Written> run;
+    bool runFailed = false; // until the app's snapshot has come
+    uint32_t streamChecksum = 0;
+    int64_t streamLeft = 0;
     bool copyDeferred = false;
     bool failing = false;
 };
@@ -563,17 +645,6 @@ Journal::Settings WithFolder(Journal::Settings settings) {
 }
 
 } // namespace
-
-struct Journal::Shared {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable idle;
-    std::deque<Command> queue;
-    bool busy = false;
-    bool stopping = false;
-    std::unique_ptr<Writer> writer;
-    std::thread thread; // last, so that it starts once everything else exists
-};
 
 Journal::Journal(Settings settings)
     : settings(WithFolder(std::move(settings))), owner(::getpid()),
@@ -635,19 +706,26 @@ void Journal::Push(Command command) {
 void Journal::Begin(const JournalBase& base) {
     *pending = Batch{};
     began = 0;
+    runOpen = false;
     snapshotWanted = false;
-    Push(Command{Command::Type::begin, base, {}, nullptr});
+    Command command(Command::Type::begin);
+    command.base = base;
+    Push(std::move(command));
 }
 
 void Journal::Change(int64_t position, int64_t removed, int64_t length, const JournalFiller& fill) {
     if (began == 0)
         began = Now();
+    if (length >= settings.streamAt) {
+        Stream(position, removed, length, false, fill);
+        return;
+    }
     pending->edits.push_back({position, removed, length});
     if (length > 0) {
         std::string& bytes = pending->bytes;
         const size_t old = bytes.size();
         bytes.resize(old + size_t(length) + 1);
-        fill(bytes.data() + old, length);
+        fill(bytes.data() + old, 0, length);
         bytes.resize(old + size_t(length));
     }
 }
@@ -656,28 +734,91 @@ void Journal::Snapshot(int64_t length, const JournalFiller& fill) {
     if (began == 0)
         began = Now();
     *pending = Batch{};
+    snapshotWanted = false;
+    if (length >= settings.streamAt) {
+        Stream(0, 0, length, true, fill);
+        return;
+    }
     pending->snapshot = true;
     pending->bytes.resize(size_t(length) + 1);
-    fill(pending->bytes.data(), length);
+    fill(pending->bytes.data(), 0, length);
     pending->bytes.resize(size_t(length));
-    snapshotWanted = false;
+}
+
+// The changes so far go ahead, with no commit, and then the large one a
+// block at a time as the app reads it, while the writer writes the blocks
+// before: it is never copied whole. Should the writer fall far behind, the
+// app waits a little for it, never long.
+void Journal::Stream(int64_t position, int64_t removed, int64_t length, bool snapshot,
+                     const JournalFiller& fill) {
+    shared->streamFailed = false;
+    if (!pending->Empty()) {
+        pending->began = began;
+        Command part(Command::Type::batch);
+        part.batch = std::move(*pending);
+        *pending = Batch{};
+        Push(std::move(part));
+    }
+    runOpen = true;
+    Command start(Command::Type::streamStart);
+    start.edit = {position, removed, length};
+    start.batch.snapshot = snapshot;
+    start.batch.began = began;
+    Push(std::move(start));
+    for (int64_t offset = 0; offset < length && !shared->streamFailed;) {
+        const size_t count = size_t(std::min<int64_t>(length - offset, int64_t(copyBlock)));
+        std::unique_ptr<char[]> block = TakeBlock();
+        fill(block.get(), offset, int64_t(count));
+        Command next(Command::Type::streamBlock);
+        next.block = std::move(block);
+        next.count = count;
+        Push(std::move(next));
+        offset += int64_t(count);
+    }
+}
+
+std::unique_ptr<char[]> Journal::TakeBlock() {
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    if (shared->freeBlocks.empty() && shared->blocksOut >= blocksInFlight)
+        shared->blockFreed.wait_for(lock, std::chrono::milliseconds(50),
+                                    [this] { return !shared->freeBlocks.empty(); });
+    ++shared->blocksOut;
+    if (shared->freeBlocks.empty())
+        return std::unique_ptr<char[]>(new char[copyBlock + 1]);
+    std::unique_ptr<char[]> block = std::move(shared->freeBlocks.back());
+    shared->freeBlocks.pop_back();
+    return block;
+}
+
+void Journal::ReturnBlock(std::unique_ptr<char[]> block) {
+    {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        --shared->blocksOut;
+        if (shared->freeBlocks.size() < size_t(blocksInFlight))
+            shared->freeBlocks.push_back(std::move(block));
+    }
+    shared->blockFreed.notify_one();
 }
 
 bool Journal::Unflushed() const {
-    return !pending->Empty();
+    return !pending->Empty() || runOpen;
 }
 
 void Journal::Flush() {
-    if (pending->Empty())
+    if (!Unflushed())
         return;
     pending->began = began;
     pending->time = Now();
     pending->number = ++batches;
     if (settings.handingOver)
         settings.handingOver(pending->number);
-    Command command{Command::Type::batch, {}, std::move(*pending), nullptr};
+    Command command(Command::Type::batch);
+    command.batch = std::move(*pending);
     *pending = Batch{};
+    runOpen = false;
     Push(std::move(command));
+    const std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->freeBlocks.clear(); // the blocks of a large change are not kept
 }
 
 bool Journal::WaitUntilWritten(int milliseconds) {
@@ -692,162 +833,21 @@ bool Journal::WaitUntilWritten(int milliseconds) {
 void Journal::Remove() {
     *pending = Batch{};
     began = 0;
-    Push(Command{Command::Type::remove, {}, {}, nullptr});
+    runOpen = false;
+    Push(Command(Command::Type::remove));
 }
 
 void Journal::Adopt(std::unique_ptr<KeptJournal> kept) {
     *pending = Batch{};
     began = kept->Began();
-    Push(Command{Command::Type::adopt, {}, {}, std::move(kept)});
+    runOpen = false;
+    Command command(Command::Type::adopt);
+    command.kept = std::move(kept);
+    Push(std::move(command));
 }
 
 void Journal::Retire(std::unique_ptr<KeptJournal> kept) {
-    Push(Command{Command::Type::retire, {}, {}, std::move(kept)});
-}
-
-// ---------------------------------------------------------------------------
-
-KeptJournal::~KeptJournal() = default;
-
-void KeptJournal::Remove() {
-    if (file.Get() >= 0)
-        ::unlinkat(folder.Get(), name.c_str(), 0);
-    file.Reset(-1);
-}
-
-void KeptJournal::StartReading(journalrecords::SequentialSource base) {
-    reader = std::make_unique<journalrecords::PieceReader>(pieces.List(), file.Get(),
-                                                           std::move(base), header.baseLength);
-}
-
-int64_t KeptJournal::Read(char* buffer, size_t count) {
-    return reader ? reader->Read(buffer, count) : -1;
-}
-
-FileStatus KeptJournal::LastError() const {
-    return reader ? reader->LastError() : FileStatus{"Nothing is being read."};
-}
-
-// Only a journal nobody holds is opened: the lock is taken without waiting,
-// and must be on the file that still has the name (a writer that compacts
-// puts a new file in its place).
-bool KeptJournal::Open(int inFolder, const std::string& fileName) {
-    folder.Reset(Duplicate(inFolder));
-    name = fileName;
-    file.Reset(
-        ::openat(inFolder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat opened, named;
-    if (file.Get() < 0 || ::fstat(file.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        opened.st_uid != ::geteuid() || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 ||
-        ::fstatat(inFolder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !SameFile(opened, named))
-        return false;
-    return ReadRecords();
-}
-
-// Reads the records to the last commit that is whole and whose every record
-// has a sound checksum and fits the text, then follows them in the pieces.
-// Anything after that was cut short by the end of the process.
-bool KeptJournal::ReadRecords() {
-    using namespace journalrecords;
-    std::vector<char> start(longestHeader);
-    const ssize_t got = ::pread(file.Get(), start.data(), start.size(), 0);
-    const size_t headerSize = got > 0 ? DecodeHeader(start.data(), size_t(got), header) : 0;
-    if (headerSize == 0)
-        return false; // not a journal this program can read: left as it is
-
-    struct Record {
-        RecordType type;
-        int64_t position, removed, length, offset;
-    };
-    std::vector<Record> records;
-    size_t committed = 0;
-    int64_t length = header.baseLength;
-    Scanner scan(file.Get(), int64_t(headerSize));
-    end = int64_t(headerSize);
-    for (;;) {
-        char fields[editFields];
-        if (!scan.Get(fields, 1))
-            break;
-        const auto type = RecordType(static_cast<unsigned char>(fields[0]));
-        const size_t fieldSize = type == editRecord       ? editFields
-                                 : type == snapshotRecord ? snapshotFields
-                                 : type == commitRecord   ? commitFields
-                                                          : 0;
-        if (fieldSize == 0 || !scan.Get(fields + 1, fieldSize - 1))
-            break;
-        Record record{type, 0, 0, 0, 0};
-        if (type == editRecord) {
-            record.position = int64_t(GetInteger(fields + 1, 8));
-            record.removed = int64_t(GetInteger(fields + 9, 8));
-            record.length = int64_t(GetInteger(fields + 17, 8));
-            if (record.position < 0 || record.removed < 0 || record.length < 0 ||
-                record.length > longestText || record.position > length ||
-                record.removed > length - record.position)
-                break;
-        } else if (type == snapshotRecord) {
-            record.length = int64_t(GetInteger(fields + 1, 8));
-            if (record.length < 0 || record.length > longestText)
-                break;
-        }
-        record.offset = scan.Offset();
-        uint32_t checksum = Checksum(fields, fieldSize);
-        char sum[checksumSize];
-        if (!scan.Checksum(record.length, checksum) || !scan.Get(sum, checksumSize) ||
-            GetInteger(sum, checksumSize) != checksum)
-            break;
-        if (type == commitRecord) {
-            committed = records.size();
-            end = scan.Offset();
-            lastChange = int64_t(GetInteger(fields + 1, 8));
-            continue;
-        }
-        length = type == snapshotRecord ? record.length : length - record.removed + record.length;
-        if (length > longestText)
-            break;
-        records.push_back(record);
-    }
-    if (committed == 0) {
-        Remove(); // nothing whole was ever written: nothing to offer
-        return false;
-    }
-    pieces.Start(Pieces::Source::base, 0, header.baseLength);
-    int64_t since = int64_t(headerSize);
-    for (size_t i = 0; i < committed; ++i) {
-        const Record& record = records[i];
-        if (record.type == snapshotRecord) {
-            pieces.Start(Pieces::Source::journal, record.offset, record.length);
-            since = record.offset + record.length;
-        } else {
-            pieces.Replace(record.position, record.removed, record.offset, record.length);
-        }
-    }
-    recordBytes = end - since;
-    return true;
-}
-
-std::vector<std::unique_ptr<KeptJournal>> FindKeptJournals(const std::string& folderPath,
-                                                           const std::string& path) {
-    std::vector<std::unique_ptr<KeptJournal>> found;
-    FileDescriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat st;
-    if (folder.Get() < 0 || ::fstat(folder.Get(), &st) != 0 || st.st_uid != ::geteuid())
-        return found;
-    const std::string stem = NameStem(path);
-    std::vector<std::string> names;
-    if (DIR* listing = ::fdopendir(Duplicate(folder.Get()))) {
-        while (const dirent* entry = ::readdir(listing)) {
-            if (IsNameOf(entry->d_name, stem))
-                names.push_back(entry->d_name);
-        }
-        ::closedir(listing);
-    }
-    for (const std::string& name : names) {
-        std::unique_ptr<KeptJournal> kept(new KeptJournal);
-        if (kept->Open(folder.Get(), name) && kept->DocumentPath() == path)
-            found.push_back(std::move(kept));
-    }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a->LastChange() > b->LastChange(); });
-    return found;
+    Command command(Command::Type::retire);
+    command.kept = std::move(kept);
+    Push(std::move(command));
 }

@@ -48,9 +48,9 @@ struct JournalBase {
     int64_t length = 0;               // the text's length at the start
 };
 
-// Fills a buffer with length bytes of text; there is room for one byte more
-// (the component writes a NUL after a range).
-using JournalFiller = std::function<void(char* into, int64_t length)>;
+// Fills a buffer with count bytes of a change's text, from offset within it;
+// there is room for one byte more (the component writes a NUL after a range).
+using JournalFiller = std::function<void(char* into, int64_t offset, int64_t count)>;
 
 class KeptJournal;
 
@@ -64,6 +64,9 @@ class Journal {
         // Records past this many bytes (or past the text's size, if larger)
         // are compacted into a snapshot.
         int64_t compactAt = int64_t(16) << 20;
+        // Insertions and snapshots this large go to the writer a block at a
+        // time as they are read, never copied whole.
+        int64_t streamAt = int64_t(4) << 20;
         // On the writer thread: the file cannot be copied (it changed, or is
         // gone), so the journal needs a Snapshot() of the text from the app.
         std::function<void()> snapshotWanted;
@@ -89,7 +92,7 @@ class Journal {
     // first flush.
     void Begin(const JournalBase& base);
     // The bytes [position, position + removed) were replaced by length bytes,
-    // which fill puts in place.
+    // which fill puts in place. The text must not change while this runs.
     void Change(int64_t position, int64_t removed, int64_t length, const JournalFiller& fill);
     // The text is now exactly these length bytes: what came before no longer
     // matters.
@@ -109,7 +112,9 @@ class Journal {
     // If that failed, the kept journal stays for another time.
     void Retire(std::unique_ptr<KeptJournal> kept);
     // Whether the writer asked for a snapshot since the last Begin or
-    // Snapshot.
+    // Snapshot: the file the changes were made to has changed (then
+    // Settings::snapshotWanted is called too), or writing failed in a way
+    // that only the whole text can mend.
     bool SnapshotWanted() const { return snapshotWanted; }
 
   private:
@@ -119,6 +124,10 @@ class Journal {
 
     void Push(Command command);
     void Run();
+    void Stream(int64_t position, int64_t removed, int64_t length, bool snapshot,
+                const JournalFiller& fill);
+    std::unique_ptr<char[]> TakeBlock();
+    void ReturnBlock(std::unique_ptr<char[]> block);
 
     // The writer thread belongs to the process that made the journal; a
     // child forked from it has none, and leaves the journal to the parent.
@@ -129,6 +138,7 @@ class Journal {
     std::unique_ptr<Batch> pending;
     int64_t began = 0;
     uint64_t batches = 0;
+    bool runOpen = false; // records handed over since the last flush, with no commit yet
     std::atomic<bool> snapshotWanted{false};
 
     struct Shared; // with the writer thread

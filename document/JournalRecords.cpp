@@ -3,9 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
 
 namespace journalrecords {
 
@@ -38,8 +42,81 @@ uint64_t GetInteger(const char* in, int bytes) {
     return value;
 }
 
+std::string JournalNameStem(const std::string& path) {
+    constexpr char suffix[] = ".journal";
+    if (path.empty())
+        return std::string("untitled") + suffix;
+    uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits
+    for (const unsigned char byte : path) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text + std::string(suffix);
+}
+
+bool IsJournalName(const std::string& name, const std::string& stem) {
+    return name == stem || (name.size() > stem.size() + 1 &&
+                            name.compare(0, stem.size(), stem) == 0 && name[stem.size()] == '-');
+}
+
+int DuplicateDescriptor(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+// CRC-32C (Castagnoli), as ext4 and iSCSI use: with the processor's own
+// instruction where there is one, about twenty times faster than a table.
+namespace {
+
+struct CastagnoliTable {
+    uint32_t entries[256];
+    CastagnoliTable() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t crc = i;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0x82F63B78u & (0u - (crc & 1)));
+            entries[i] = crc;
+        }
+    }
+};
+
+#if defined(__x86_64__)
+__attribute__((target("sse4.2"))) uint32_t Instructions(uint32_t crc, const unsigned char* data,
+                                                        size_t size) {
+    for (; size >= 8; data += 8, size -= 8) {
+        uint64_t word;
+        std::memcpy(&word, data, 8);
+        crc = uint32_t(_mm_crc32_u64(crc, word));
+    }
+    for (; size > 0; ++data, --size)
+        crc = _mm_crc32_u8(crc, *data);
+    return crc;
+}
+
+bool HasInstruction() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse4.2");
+}
+#endif
+
+} // namespace
+
+uint32_t ChecksumByTable(uint32_t running, const char* data, size_t size) {
+    static const CastagnoliTable table;
+    uint32_t crc = ~running;
+    for (size_t i = 0; i < size; ++i)
+        crc = table.entries[(crc ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
 uint32_t Checksum(uint32_t running, const char* data, size_t size) {
-    return uint32_t(crc32_z(running, reinterpret_cast<const Bytef*>(data), size));
+#if defined(__x86_64__)
+    static const bool hasInstruction = HasInstruction();
+    if (hasInstruction)
+        return ~Instructions(~running, reinterpret_cast<const unsigned char*>(data), size);
+#endif
+    return ChecksumByTable(running, data, size);
 }
 
 std::string EncodeHeader(const Header& header) {

@@ -2,8 +2,8 @@
 // journal (document/Journal.cpp) uses these; the rest of the program goes
 // through Journal.h.
 //
-// A journal is a header followed by records. Every record ends in a CRC-32 of
-// its type and contents, and a batch of records counts only once the commit
+// A journal is a header followed by records. Every record ends in a CRC-32C
+// of its type and contents, and a batch of records counts only once the commit
 // record after it is whole, so a journal cut short anywhere reads as the text
 // at the last commit before the cut. Integers are little-endian.
 //
@@ -46,13 +46,25 @@ std::string EncodeHeader(const Header& header);
 // valid one.
 size_t DecodeHeader(const char* data, size_t size, Header& header);
 
+// CRC-32C of data, carried on from running (0 to start).
 uint32_t Checksum(uint32_t running, const char* data, size_t size);
 inline uint32_t Checksum(const char* data, size_t size) {
     return Checksum(0, data, size);
 }
+// The same without the processor's instruction, for tests.
+uint32_t ChecksumByTable(uint32_t running, const char* data, size_t size);
 
 void PutInteger(char* out, uint64_t value, int bytes);
 uint64_t GetInteger(const char* in, int bytes);
+
+// The start of the names of a document's journals: a hash of its path, or
+// "untitled", and ".journal"; a second journal of the same document has
+// "-2" added, and so on.
+std::string JournalNameStem(const std::string& path);
+bool IsJournalName(const std::string& name, const std::string& stem);
+
+// A second descriptor of the same open file, closed on exec.
+int DuplicateDescriptor(int fd);
 
 // The text as pieces of two sources: the base (the file the changes were made
 // to, or nothing for an untitled document) and the journal file itself, where

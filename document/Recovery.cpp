@@ -59,8 +59,7 @@ void EditorApp::CreateJournal() {
     Journal::Settings settings = journalSettings;
     settings.snapshotWanted = [] {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [] { theApp.TakeJournalSnapshot(); },
-            Qt::QueuedConnection);
+            QCoreApplication::instance(), [] { theApp.FlushJournal(); }, Qt::QueuedConnection);
     };
     settings.failed = [](const std::string& reason) {
         std::fprintf(stderr, "varne: unsaved changes cannot be kept for recovery: %s\n",
@@ -89,8 +88,9 @@ void EditorApp::StartJournal() {
     base.length = onDisk ? length : 0;
     journal->Begin(base);
     if (!onDisk && length > 0) {
-        journal->Snapshot(length,
-                          [this](char* into, int64_t count) { GetTextRange(0, count, into); });
+        journal->Snapshot(length, [this](char* into, int64_t offset, int64_t count) {
+            GetTextRange(offset, offset + count, into);
+        });
         journal->Flush();
     }
     editorWindow->SetChangeRecording(true);
@@ -147,15 +147,20 @@ void EditorApp::RecordInsertion() {
         return;
     const Position position = std::exchange(unrecorded.position, 0);
     const Position length = std::exchange(unrecorded.length, 0);
-    journal->Change(position, 0, length, [this, position](char* into, int64_t count) {
-        GetTextRange(position, position + count, into);
-    });
+    journal->Change(position, 0, length,
+                    [this, position](char* into, int64_t offset, int64_t count) {
+                        GetTextRange(position + offset, position + offset + count, into);
+                    });
 }
 
+// A journal that could not be written as it went on takes the whole text
+// instead of the changes.
 void EditorApp::FlushJournal() {
     if (!journal)
         return;
-    if (editorWindow)
+    if (journal->SnapshotWanted())
+        TakeJournalSnapshot();
+    else if (editorWindow)
         RecordInsertion();
     journal->Flush();
 }
@@ -166,14 +171,14 @@ bool EditorApp::SyncJournal(int milliseconds) {
 }
 
 // The file the journal began with changed before it could be copied: the
-// text itself goes into the journal instead.
+// text itself goes into the journal instead, at once.
 void EditorApp::TakeJournalSnapshot() {
     if (!journal || !journal->SnapshotWanted() || !editorWindow || !editorWindow->RecordsChanges())
         return;
     unrecorded = {};
-    journal->Snapshot(SendEditor(SCI_GETLENGTH),
-                      [this](char* into, int64_t count) { GetTextRange(0, count, into); });
-    journal->Flush();
+    journal->Snapshot(SendEditor(SCI_GETLENGTH), [this](char* into, int64_t offset, int64_t count) {
+        GetTextRange(offset, offset + count, into);
+    });
 }
 
 bool EditorApp::RecoverableSize(const KeptJournal& kept) {

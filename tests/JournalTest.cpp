@@ -47,19 +47,24 @@ std::string Rebuilt(KeptJournal& kept, const std::string& base = "") {
 // Random changes to a text, applied to a copy of it and to a journal alike.
 class Editing {
   public:
-    Editing(Journal& journal, std::string text, unsigned seed)
-        : journal(journal), text(std::move(text)), random(seed) {}
+    // One insertion in every largeEvery (if any) is of more than 2 MiB.
+    Editing(Journal& journal, std::string text, unsigned seed, int largeEvery = 0)
+        : journal(journal), text(std::move(text)), random(seed), largeEvery(largeEvery) {}
 
     void Edit() {
         const size_t position = random() % (text.size() + 1);
         const size_t removed = random() % 3 == 0 ? random() % (text.size() - position + 1) / 2 : 0;
-        std::string inserted(random() % 3 == 1 ? 0 : 1 + random() % 40, '\0');
+        const bool large = largeEvery > 0 && ++edits % largeEvery == 0;
+        std::string inserted(large               ? (5 << 19) + 7
+                             : random() % 3 == 1 ? 0
+                                                 : 1 + random() % 40,
+                             '\0');
         for (char& byte : inserted)
             byte = char(random());
         text.replace(position, removed, inserted);
         journal.Change(int64_t(position), int64_t(removed), int64_t(inserted.size()),
-                       [&](char* into, int64_t length) {
-                           std::memcpy(into, inserted.data(), size_t(length));
+                       [&](char* into, int64_t offset, int64_t count) {
+                           std::memcpy(into, inserted.data() + offset, size_t(count));
                        });
     }
     void Batch(int edits) {
@@ -73,14 +78,35 @@ class Editing {
     Journal& journal;
     std::string text;
     std::mt19937 random;
+    int largeEvery;
+    int edits = 0;
 };
+
+// CRC-32C, whether the processor computes it or a table does, in one piece or
+// in several.
+TEST(JournalChecksumTest, IsCrc32cInPiecesAsWhole) {
+    using journalrecords::Checksum;
+    using journalrecords::ChecksumByTable;
+    EXPECT_EQ(Checksum("123456789", 9), 0xE3069283u);
+    EXPECT_EQ(ChecksumByTable(0, "123456789", 9), 0xE3069283u);
+    std::string bytes(100003, '\0');
+    std::mt19937 random(1);
+    for (char& byte : bytes)
+        byte = char(random());
+    const uint32_t whole = Checksum(bytes.data(), bytes.size());
+    EXPECT_EQ(ChecksumByTable(0, bytes.data(), bytes.size()), whole);
+    EXPECT_EQ(Checksum(Checksum(bytes.data(), 12345), bytes.data() + 12345, bytes.size() - 12345),
+              whole);
+}
 
 class JournalTest : public ::testing::Test {
   protected:
-    Journal::Settings Settings(int64_t compactAt = int64_t(16) << 20) {
+    Journal::Settings Settings(int64_t compactAt = int64_t(16) << 20, int64_t streamAt = int64_t(4)
+                                                                                         << 20) {
         Journal::Settings settings;
         settings.folder = folder;
         settings.compactAt = compactAt;
+        settings.streamAt = streamAt;
         return settings;
     }
 
@@ -97,19 +123,24 @@ class JournalTest : public ::testing::Test {
 };
 
 // Inserts, deletions and replacements, flushed in batches, with and without
-// compaction into snapshots on the way.
+// compaction into snapshots on the way, and with insertions large enough to
+// go to the writer a block at a time.
 TEST_F(JournalTest, EveryChangeFlushedIsRebuiltExactly) {
     struct Case {
         unsigned seed;
         int batches;
         int64_t compactAt;
+        int64_t streamAt;
+        int largeEvery;
     };
-    for (const Case& c : {Case{1, 40, 16 << 20}, Case{2, 200, 2048}, Case{3, 60, 1}}) {
+    for (const Case& c : {Case{1, 40, 16 << 20, 4 << 20, 0}, Case{2, 200, 2048, 4 << 20, 0},
+                          Case{3, 60, 1, 4 << 20, 0}, Case{4, 60, 16 << 20, 20, 0},
+                          Case{5, 12, 16 << 20, 4 << 20, 9}, Case{6, 12, 4 << 20, 1 << 20, 7}}) {
         std::string expected;
         {
-            Journal journal(Settings(c.compactAt));
+            Journal journal(Settings(c.compactAt, c.streamAt));
             journal.Begin(JournalBase{});
-            Editing editing(journal, "", c.seed);
+            Editing editing(journal, "", c.seed, c.largeEvery);
             for (int b = 0; b < c.batches; ++b)
                 editing.Batch(1 + b % 7);
             expected = editing.Text();
@@ -220,9 +251,10 @@ TEST_F(JournalTest, TheFileIsCopiedSoTheTextSurvivesItsReplacement) {
             EXPECT_EQ(journal.SnapshotWanted(), replacedFirst);
             expected = editing.Text();
             if (journal.SnapshotWanted()) {
-                journal.Snapshot(int64_t(expected.size()), [&](char* into, int64_t length) {
-                    std::memcpy(into, expected.data(), size_t(length));
-                });
+                journal.Snapshot(int64_t(expected.size()),
+                                 [&](char* into, int64_t offset, int64_t count) {
+                                     std::memcpy(into, expected.data() + offset, size_t(count));
+                                 });
                 journal.Flush();
             }
         }
@@ -236,6 +268,73 @@ TEST_F(JournalTest, TheFileIsCopiedSoTheTextSurvivesItsReplacement) {
         EXPECT_TRUE(Rebuilt(*kept) == expected);
         kept->Remove();
     }
+}
+
+// A full disk fails a batch, which is written with the next once there is
+// room; a large change that fails part-way leaves the journal at its last
+// whole batch until the text comes whole, as the program hands it over when
+// asked. Nothing that was flushed once there was room is lost.
+TEST_F(JournalTest, WritesThatFailForWantOfRoomAreMadeGoodOnceThereIsRoom) {
+    ScopedTmpfs disk("256k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    Journal::Settings settings = Settings(16 << 20, 8 << 10);
+    settings.folder = disk.Path("varne");
+    std::vector<std::string> failures;
+    settings.failed = [&](const std::string& reason) { failures.push_back(reason); };
+    auto fillDisk = [&] {
+        std::string ballast(300 << 10, 'b');
+        WriteBytes(disk.Path("ballast"), ballast);
+    };
+    auto rebuilt = [&] {
+        auto found = FindKeptJournals(settings.folder, "");
+        const std::string text = found.size() == 1 ? Rebuilt(*found[0]) : "(no journal)";
+        if (!found.empty())
+            found[0]->Remove();
+        return text;
+    };
+    std::string expected;
+    {
+        Journal journal(settings);
+        journal.Begin(JournalBase{});
+        Editing editing(journal, "", 21);
+        editing.Batch(3);
+        ASSERT_TRUE(journal.WaitUntilWritten(5000));
+        fillDisk();
+        editing.Batch(400); // more than the room left in the file's last page
+        ASSERT_TRUE(journal.WaitUntilWritten(5000));
+        editing.Batch(400);
+        ASSERT_TRUE(journal.WaitUntilWritten(5000));
+        EXPECT_EQ(failures.size(), 1u) << "a full disk is said once";
+        std::remove(disk.Path("ballast").c_str());
+        editing.Batch(3);
+        EXPECT_FALSE(journal.SnapshotWanted());
+        expected = editing.Text();
+    }
+    EXPECT_TRUE(rebuilt() == expected) << "the batches that failed came after all";
+
+    {
+        Journal journal(settings);
+        journal.Begin(JournalBase{});
+        Editing editing(journal, "", 22);
+        editing.Batch(3);
+        ASSERT_TRUE(journal.WaitUntilWritten(5000));
+        fillDisk();
+        std::string large(40 << 10, 'L');
+        journal.Change(0, 0, int64_t(large.size()), [&](char* into, int64_t offset, int64_t count) {
+            std::memcpy(into, large.data() + offset, size_t(count));
+        });
+        journal.Flush();
+        ASSERT_TRUE(journal.WaitUntilWritten(5000));
+        EXPECT_TRUE(journal.SnapshotWanted());
+        std::remove(disk.Path("ballast").c_str());
+        expected = large + editing.Text();
+        journal.Snapshot(int64_t(expected.size()), [&](char* into, int64_t offset, int64_t count) {
+            std::memcpy(into, expected.data() + offset, size_t(count));
+        });
+        journal.Flush();
+    }
+    EXPECT_TRUE(rebuilt() == expected);
 }
 
 // In a folder of its own that only its owner may enter, even one made open

@@ -86,6 +86,7 @@ int main(int argc, char* argv[]) {
     Journal::Settings& settings = theApp.journalSettings;
     settings.flushMilliseconds = 30;
     settings.compactAt = 64 << 10;
+    settings.streamAt = 16 << 10; // pastes go to the writer a block at a time
     settings.handingOver = [&](uint64_t batch) {
         WriteFile(log + "/text-" + std::to_string(batch), Text(), O_TRUNC);
         handed = batch;

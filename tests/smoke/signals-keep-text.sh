@@ -21,6 +21,7 @@ env "$VARNE" >"$work/varne.log" 2>&1 &
 app=$!
 wait_active '^Varne$' >/dev/null || fail "the untitled text was not offered back; $(shown_windows)"
 keys alt+d
+wait_no_window '^Varne$' || fail "the question stayed; $(shown_windows)"
 frame=$(wait_window '^Varne - ') || fail "no Varne window; $(shown_windows)"
 activate "$frame" || fail "the Varne window did not get the focus; $(shown_windows)"
 journal_gone() { [ ! -e "$HOME/.local/state/varne/untitled.journal" ]; }
