@@ -493,6 +493,27 @@ TEST_F(RecoveryTest, AFileChangedSinceGivesTheTextBackUntitled) {
     EXPECT_TRUE(theApp.modified);
 }
 
+// A file named on the command line that does not exist yet: its changes
+// come back under its name while it still does not exist.
+TEST_F(RecoveryTest, ANewFileFromTheCommandLineGetsItsChangesBack) {
+    const std::string path = dir.Path("new.html");
+    theApp.OpenFromCommandLine(path);
+    TypeText("<p>not saved yet</p>");
+    ASSERT_TRUE(theApp.SyncJournal(5000));
+    Restart();
+    desktop.choices = {0};
+    theApp.OpenFromCommandLine(path);
+    ASSERT_EQ(desktop.questions.size(), 1u);
+    EXPECT_EQ(desktop.questions[0].buttons, fileAnswers);
+    EXPECT_EQ(EditorText(), "<p>not saved yet</p>");
+    EXPECT_EQ(Caption(), "Varne - " + path);
+    EXPECT_TRUE(theApp.modified);
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(path), "<p>not saved yet</p>");
+    ASSERT_TRUE(theApp.SyncJournal(5000));
+    EXPECT_TRUE(Journals().empty());
+}
+
 TEST_F(RecoveryTest, AnUntitledDocumentIsOfferedBackAtStartUp) {
     TypeText("<p>never saved</p>");
     AddText(std::string("\0\r\xC3\xA9", 4));
