@@ -160,7 +160,10 @@ class EditorApp {
     bool CloseRequested();
     bool OverwriteConfirmed();
 
-    std::unique_ptr<Journal> journal;
+    // Deleted through the function CreateJournal() gives, so that a program
+    // that has an EditorApp but never makes a journal (the pixel comparison
+    // of the component) need not link one.
+    std::unique_ptr<Journal, void (*)(Journal*)> journal{nullptr, nullptr};
     QTimer* journalTimer = nullptr; // the frame's
     // Typed text is recorded once the typing moves elsewhere or is flushed:
     // a run of keys costs one record, read back from the component.

@@ -65,7 +65,7 @@ void EditorApp::CreateJournal() {
         std::fprintf(stderr, "varne: unsaved changes cannot be kept for recovery: %s\n",
                      reason.c_str());
     };
-    journal = std::make_unique<Journal>(settings);
+    journal = {new Journal(settings), [](Journal* made) { delete made; }};
     journalTimer = new QTimer(frameWindow);
     journalTimer->setSingleShot(true);
     QObject::connect(journalTimer, &QTimer::timeout, [this] { FlushJournal(); });

@@ -8,17 +8,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-namespace {
-
-// Runs of one style shorter than 30 bytes are measured once and then found
-// again by their bytes. A change in a line lays all of it out again, and on a
-// page minified to one line that means every tag, attribute and operator of
-// the file; the default 1024 entries keep too few of those to help. A full
-// cache takes 8 to 17 MiB, by the length of the runs.
-constexpr int positionCacheEntries = 100000;
-
-} // namespace
-
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
       idleStyler(new IdleStyler(this)),
@@ -30,11 +19,7 @@ EditorWindow::EditorWindow(QWidget* parent)
                 if (modification & SC_MOD_INSERTCHECK)
                     CheckInsertion(length);
             });
-    // Layouts of every line on screen are kept, not only the caret's. With the
-    // caret's line alone, laying out the empty line below a long one threw the
-    // long one away, and every paint, even after Home or End, measured it all
-    // again.
-    SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
+    SendScintilla(SCI_SETLAYOUTCACHE, layoutCache);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
 }
@@ -45,10 +30,10 @@ int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
     int mask = SC_MOD_INSERTCHECK;
     // A screen reader and the recovery journal hear of every insertion and
-    // deletion. They are told from the notifications sent before each
-    // change: QScintilla answers those sent after it by copying the inserted
-    // text and, while Qt's accessibility is active, by counting the
-    // characters from the start of the document.
+    // deletion, from the notifications sent before each change: the text a
+    // deletion takes away is still there then, and QScintilla copies the
+    // text of each insertion it reports after the fact, which the journal
+    // reads from the component itself once the typing has moved on.
     if (recordingChanges || (accessibility && accessibility->FollowsChanges()))
         mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     return mask;

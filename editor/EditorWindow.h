@@ -34,6 +34,21 @@ class EditorWindow : public QsciScintillaBase {
     void SetChangeRecording(bool on);
     bool RecordsChanges() const { return recordingChanges; }
 
+    // How the component keeps what it has laid out and measured; the test
+    // that compares pixels with the packaged component uses the same.
+    //
+    // Layouts of every line on screen are kept, not only the caret's. With the
+    // caret's line alone, laying out the empty line below a long one threw the
+    // long one away, and every paint, even after Home or End, measured it all
+    // again.
+    static constexpr int layoutCache = SC_CACHE_PAGE;
+    // Runs of one style are measured once and then found again by their bytes.
+    // A change in a line lays all of it out again, and on a page minified to
+    // one line that means every run of the file. The component's cache grows
+    // with the runs it holds, up to 64 MiB whatever the text; the most entries
+    // it takes hold the runs of a one-line page of about 20 MiB.
+    static constexpr int positionCacheEntries = 1 << 20;
+
     // What screen readers are told about the editor.
     AccessibilityNotifier& Accessibility() const { return *accessibility; }
 
