@@ -1,6 +1,8 @@
-// How a journal lies on disk, and the text its records describe. Only the
-// journal (document/Journal.cpp) uses these; the rest of the program goes
-// through Journal.h.
+// How a journal lies on disk, and the text its records describe. The
+// journal's writer (Journal.cpp) and its reader (KeptJournal.cpp) use these;
+// the rest of the program goes through Journal.h, which hands out the one
+// piece it needs, SequentialSource, for the file a kept journal's changes
+// were made to.
 //
 // A journal is a header followed by records. Every record ends in a CRC-32C
 // of its type and contents, and a batch of records counts only once the commit
