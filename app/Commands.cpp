@@ -2,7 +2,16 @@
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
+// Every command passes the door first. Exit closes the window, and waits
+// for a save or is put off until a load is over, as a close does.
 void EditorApp::ExecuteCommand(unsigned short id) {
+    const auto request =
+        id == IDM_EXIT ? TransferDoor::Request::Close : TransferDoor::Request::Command;
+    if (!door.Admits(request, [this, id] {
+            ExecuteCommand(id);
+            UpdateMenus();
+        }))
+        return;
     switch (id) {
     case IDM_NEW:
         if (ConfirmDiscard() != platform::IDCANCEL)

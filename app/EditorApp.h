@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/TransferDoor.h"
 #include "document/FileAccess.h"
 #include "document/Journal.h"
 #include "editor/EditorMessages.h"
@@ -55,6 +56,10 @@ class EditorApp {
     bool recovered = false;
     // How the recovery journal is kept, from the next StartUp on.
     Journal::Settings journalSettings;
+    // Where filePath's symbolic links led then (ResolveLinks); empty while unknown.
+    std::string diskTarget;
+    // Shut while a file is read or written; every way in passes it.
+    TransferDoor door;
     // Runs in each save once the file it replaces has been checked, just
     // before anything is written (SaveFile's checked): where a test changes
     // the file at the one moment a save counts on it. None until set, and
@@ -64,6 +69,8 @@ class EditorApp {
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
+    // Opens path, or a copy of it that Varne kept, if the person prefers it
+    // (OfferKeptCopy).
     void LoadFile(const std::string& path);
     bool SaveToFile();
     // Copies the bytes [start, end), within the document, and a NUL after
@@ -158,7 +165,11 @@ class EditorApp {
     void ReportRefusedInsertion();
     void FollowFirstLineEnd();
     bool CloseRequested();
-    bool OverwriteConfirmed();
+    bool OverwriteConfirmed(LinkRule& links);
+    bool WriteDocument(std::string path, LinkRule links);
+    void AfterSave(const std::string& path, const FileStatus& saved);
+    void KeepIdentityAfterFailedSave();
+    std::string OfferKeptCopy(const std::string& path);
 
     // Deleted through the function CreateJournal() gives, so that a program
     // that has an EditorApp but never makes a journal (the pixel comparison
@@ -172,7 +183,6 @@ class EditorApp {
         Position length = 0;
     } unrecorded;
     // The Search menu and its windows (app/SearchCommands.cpp).
-    bool SearchBusy() const;
     void ShowFindWindow(bool replace);
     void FindAgain(bool forward);
     void Find(const platform::SearchRequest& request, bool forward);

@@ -34,6 +34,7 @@ void EditorApp::OpenFromCommandLine(const std::string& given) {
     }
     NewDocument();
     filePath = path;
+    diskTarget = ResolveLinks(path); // a link put there later is not followed
     UpdateTitle();
     StartJournal();
 }
@@ -41,7 +42,7 @@ void EditorApp::OpenFromCommandLine(const std::string& given) {
 // The first file opens, once the save question has let the text go; the
 // others are left, as one window holds one document.
 void EditorApp::OpenDroppedFiles(const std::vector<std::string>& paths) {
-    if (paths.empty() || !editorWindow || editorWindow->Transferring())
+    if (paths.empty() || !editorWindow || !door.Admits(TransferDoor::Request::Command))
         return;
     if (ConfirmDiscard() != platform::IDCANCEL)
         LoadFile(paths.front());

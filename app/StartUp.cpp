@@ -79,8 +79,15 @@ void EditorApp::CreateEditorWindow() {
 }
 
 // The frame's answer to a close request: ask about unsaved changes, then let
-// the editor go and end the event loop; on Cancel nothing happens at all.
+// the editor go and end the event loop; on Cancel nothing happens at all. A
+// close during a load or a save passes the door first.
 bool EditorApp::CloseRequested() {
+    const auto closeAgain = [this] {
+        if (frameWindow)
+            frameWindow->close();
+    };
+    if (!door.Admits(TransferDoor::Request::Close, closeAgain))
+        return false;
     if (!QuitConfirmed())
         return false;
     EditorWindow* editor = editorWindow;
@@ -114,5 +121,6 @@ void EditorApp::ShutDown() {
     recovered = false;
     filePath.clear();
     diskIdentity.reset();
+    diskTarget.clear();
     onSaveChecked = nullptr;
 }

@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/EditorApp.h"
+#include "document/BackgroundWork.h"
 #include "document/FileAccess.h"
 #include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
@@ -19,8 +21,9 @@ std::string Detail(const FileStatus& status) {
 }
 
 // Appends the text block by block until its end, a read error or a cancel in
-// the progress window.
-LoadResult ReadBlocks(const std::function<int64_t(char*, size_t)>& read,
+// the progress window. Each block goes to the end of the text, wherever the
+// caret may be.
+LoadResult ReadBlocks(const std::function<int64_t(char*, size_t)>& read, EditorWindow* editor,
                       platform::Progress& progress) {
     std::vector<char> block(blockSize);
     Position loaded = 0;
@@ -30,7 +33,10 @@ LoadResult ReadBlocks(const std::function<int64_t(char*, size_t)>& read,
             return LoadResult::whole;
         if (count < 0)
             return LoadResult::failed;
-        theApp.SendEditor(SCI_ADDTEXT, static_cast<unsigned long>(count), block.data());
+        {
+            const EditorWindow::OwnChange append(editor);
+            theApp.SendEditor(SCI_APPENDTEXT, static_cast<unsigned long>(count), block.data());
+        }
         loaded += count;
         if (!progress.Advance(loaded))
             return LoadResult::cancelled;
@@ -75,6 +81,7 @@ void EditorApp::NewDocument() {
     SendEditor(SCI_SETEOLMODE, SC_EOL_LF);
     filePath.clear();
     diskIdentity.reset();
+    diskTarget.clear();
     UpdateTitle();
     modified = false;
     recovered = false;
@@ -111,13 +118,17 @@ void EditorApp::FollowFirstLineEnd() {
 // never pass for the whole file.
 //
 // Unsaved changes to the file that a process which has ended left in a
-// journal are offered first; recovered, they are the text read.
-void EditorApp::LoadFile(const std::string& path) {
-    Recovery recovery = OfferRecovery(path);
+// journal are offered first; recovered, they are the text read. Otherwise an
+// emergency copy or a backup kept beside the file may be opened instead.
+void EditorApp::LoadFile(const std::string& requested) {
+    if (!door.IsOpen())
+        return; // one transfer at a time
+    Recovery recovery = OfferRecovery(requested);
     if (recovery.journal && (recovery.asUntitled || !recovery.journal->BaseFile())) {
-        RecoverText(std::move(recovery.journal), recovery.asUntitled ? std::string() : path);
+        RecoverText(std::move(recovery.journal), recovery.asUntitled ? std::string() : requested);
         return;
     }
+    const std::string path = recovery.journal ? requested : OfferKeptCopy(requested);
     FileReader file;
     const FileStatus opened = file.Open(path, DocumentLimit());
     if (!opened.Ok()) {
@@ -148,6 +159,7 @@ void EditorApp::LoadFile(const std::string& path) {
              : ReceiveDocument(path, file.Size(), "Opening \"" + path + "\"", readFile);
     if (result == LoadResult::whole) {
         diskIdentity = file.Identity();
+        diskTarget = ResolveLinks(path);
         if (kept)
             AdoptJournal(std::move(recovery.journal));
         else
@@ -182,12 +194,13 @@ void EditorApp::RecoverText(std::unique_ptr<KeptJournal> kept, const std::string
     UpdateMenus();
 }
 
-// Replaces the document with the text read, inside one transfer, as one
+// Replaces the document with the text read, behind the shut door, as one
 // change for screen readers and with no undo step. The journal hears nothing
 // of it: its caller starts the new one. A read that does not end whole
 // leaves an empty untitled document.
 LoadResult EditorApp::ReceiveDocument(const std::string& path, int64_t length,
                                       const std::string& progressText, const BlockReader& read) {
+    // Screen readers hear of the new text once, not once per block.
     const EditorWindow::BulkChange oneUpdate(editorWindow);
     NewDocument();
     DropJournal();
@@ -198,11 +211,11 @@ LoadResult EditorApp::ReceiveDocument(const std::string& path, int64_t length,
 
     LoadResult result;
     {
-        const EditorWindow::Transfer transfer(editorWindow);
+        const TransferDoor::Hold reading(door, editorWindow);
         const auto progress =
             platform::CurrentDesktop().ShowProgress(frameWindow, progressText, length, true);
         ReserveRoomFor(length);
-        result = ReadBlocks(read, *progress);
+        result = ReadBlocks(read, editorWindow, *progress);
     }
     if (result == LoadResult::whole)
         FollowFirstLineEnd();
@@ -227,8 +240,8 @@ void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
         CopyBytes(*editorWindow, start, end, buffer);
 }
 
-// The document's text as a save asks for it, a block at a time, through a
-// buffer of one block and the NUL the component writes after it.
+// The document's text as an emergency copy asks for it, a block at a time,
+// through a buffer of one block and the NUL the component writes after it.
 BlockSource EditorApp::TextBlocks() {
     return [this, buffer = std::vector<char>(blockSize + 1)](Position start, size_t count) mutable {
         GetTextRange(start, start + Position(count), buffer.data());
@@ -236,37 +249,75 @@ BlockSource EditorApp::TextBlocks() {
     };
 }
 
-// Only a save whose every step succeeded sets the save point and remembers the
-// file as written; any failure is reported and the document stays modified.
+bool EditorApp::SaveToFile() {
+    return WriteDocument(filePath, LinkRule{});
+}
+
+// The file is written on a thread of its own, straight from the component's
+// text, which stays read-only and in place until the save is over (the door
+// is shut meanwhile). The GUI thread follows it; whatever must wait for the
+// save, such as a logout, finishes it from within the event loop, and then
+// finds the document saved or not, as after any save.
+//
+// Only a save whose every step succeeded sets the save point, gives the
+// document the name it was saved under and remembers the file as written; any
+// failure is reported and the document stays modified, under its old name.
 // Without an editor there is no text, and nothing is written: an empty file
 // would pass for the document.
-bool EditorApp::SaveToFile() {
-    if (!editorWindow)
+bool EditorApp::WriteDocument(std::string path, LinkRule links) {
+    if (!editorWindow || !door.IsOpen())
         return false;
     const Position length = SendEditor(SCI_GETLENGTH);
+    const auto progress = platform::CurrentDesktop().ShowProgress(
+        frameWindow, "Saving \"" + path + "\"", length, false);
     FileStatus saved;
-    {
-        const EditorWindow::Transfer transfer(editorWindow);
-        const auto progress = platform::CurrentDesktop().ShowProgress(
-            frameWindow, "Saving \"" + filePath + "\"", length, false);
-        const BlockSource text = TextBlocks();
+    std::optional<BackgroundWork> save;
+    door.Shut(editorWindow, [&save] { save->Finish(); });
+    const char* text = editorWindow->TransferredText();
+    auto write = [&saved, path, links, text, length,
+                  checked = onSaveChecked](const BackgroundWork::Reached& reached) {
         const BlockSource source = [&](Position start, size_t count) {
-            const char* block = text(start, count);
-            progress->Advance(start + Position(count));
-            return block;
+            reached(start + Position(count));
+            return text + start;
         };
-        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
-    }
+        saved = SaveFile(path, length, blockSize, source, checked, links);
+    };
+    save.emplace(write, *progress, [&] {
+        door.Open();
+        AfterSave(path, saved);
+    });
+    save->Finish();
+    return saved.Ok();
+}
+
+void EditorApp::AfterSave(const std::string& path, const FileStatus& saved) {
     if (!saved.Ok()) {
-        ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));
-        return false;
+        if (path == filePath)
+            KeepIdentityAfterFailedSave();
+        ShowMessage("Could not save file \"" + path + "\"." + Detail(saved));
+        return;
+    }
+    if (path != filePath) {
+        filePath = path;
+        UpdateTitle();
     }
     FileIdentity written;
     diskIdentity.reset();
     if (IdentifyFile(filePath, written))
         diskIdentity = written;
+    diskTarget = ResolveLinks(filePath);
     recovered = false;
     SendEditor(SCI_SETSAVEPOINT);
     StartJournal();
-    return true;
+}
+
+// A save that failed while writing in place has put the old content back:
+// the same file, of the same size, with a new modification time. That is
+// still the file as it was read, not another program's version, and the next
+// Save must not say otherwise. A file replaced meanwhile is another one.
+void EditorApp::KeepIdentityAfterFailedSave() {
+    FileIdentity now;
+    if (diskIdentity && IdentifyFile(filePath, now) && now.device == diskIdentity->device &&
+        now.inode == diskIdentity->inode && now.size == diskIdentity->size)
+        diskIdentity = now;
 }

@@ -10,7 +10,7 @@
 
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
-      idleStyler(new IdleStyler(this)),
+      selection(nullptr, true), idleStyler(new IdleStyler(this)),
       accessibility(std::make_unique<AccessibilityNotifier>(*this)) {
     setAccessibleName(QStringLiteral("Editor"));
     ApplyModificationEventMask();
@@ -87,19 +87,67 @@ void EditorWindow::mousePressEvent(QMouseEvent* event) {
 
 void EditorWindow::SetTransferring(bool transfer) {
     transferring = transfer;
+    ApplyReadOnly();
     idleStyler->SetPaused(transfer);
     if (!transfer)
         viewport()->update();
 }
 
-EditorWindow::Transfer::Transfer(EditorWindow* editor) : editor(editor) {
-    if (editor)
-        editor->SetTransferring(true);
+EditorWindow::OwnChange::OwnChange(EditorWindow* editor) : editor(editor) {
+    if (editor) {
+        ++editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
 }
 
-EditorWindow::Transfer::~Transfer() {
-    if (editor)
-        editor->SetTransferring(false);
+EditorWindow::OwnChange::~OwnChange() {
+    if (editor) {
+        --editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
+}
+
+const char* EditorWindow::TransferredText() {
+    return reinterpret_cast<const char*>(Send(SCI_GETCHARACTERPOINTER));
+}
+
+// Read-only while transferring, but for the work's own changes, and while a
+// refused insertion's call runs.
+void EditorWindow::ApplyReadOnly() {
+    Send(SCI_SETREADONLY, (transferring && ownChanges == 0) || refusing);
+}
+
+namespace {
+
+// What the person at the desk (or a program acting as one) does to the window.
+constexpr QEvent::Type inputEvents[] = {
+    QEvent::KeyPress,           QEvent::KeyRelease,
+    QEvent::InputMethod,        QEvent::MouseButtonPress,
+    QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+    QEvent::MouseMove,          QEvent::Wheel,
+    QEvent::ContextMenu,        QEvent::DragEnter,
+    QEvent::DragMove,           QEvent::Drop,
+    QEvent::TouchBegin,         QEvent::TouchUpdate,
+    QEvent::TouchEnd,           QEvent::TabletPress,
+    QEvent::TabletMove,         QEvent::TabletRelease,
+};
+
+} // namespace
+
+// A drag is turned away, so that its source keeps what it offered; the rest
+// is taken and dropped, so that it reaches no other widget either.
+bool EditorWindow::SwallowedWhileTransferring(QEvent& event) {
+    if (!transferring)
+        return false;
+    for (QEvent::Type type : inputEvents) {
+        if (event.type() == type) {
+            const bool drag =
+                type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop;
+            event.setAccepted(!drag);
+            return true;
+        }
+    }
+    return false;
 }
 
 QRect EditorWindow::CaretArea() const {

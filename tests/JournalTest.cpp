@@ -351,9 +351,13 @@ class RecoveryTest : public EditorTest {
 
     std::vector<std::string> Journals() { return ListFolder(stateDir.Path("varne")); }
 
+    // The file was written an hour ago, so that whatever is kept of it
+    // now is newer.
     std::string OpenedAndEdited(const std::string& bytes) {
         const std::string path = dir.Path("page.html");
         WriteBytes(path, bytes);
+        const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ::utimensat(AT_FDCWD, path.c_str(), hourAgo, 0);
         theApp.LoadFile(path);
         TypeText("<b>typed</b>");
         theApp.SendEditor(SCI_GOTOPOS, 3);
@@ -434,6 +438,30 @@ TEST_F(RecoveryTest, DiscardRemovesTheChangesAndOpenAsItIsKeepsThem) {
     EXPECT_EQ(EditorText(), "saved");
     ASSERT_TRUE(theApp.SyncJournal(5000));
     EXPECT_TRUE(Journals().empty());
+}
+
+// Ended by a signal, Varne keeps both an emergency copy and the journal; the
+// journal is offered first, and the copy only when its changes are not
+// recovered.
+TEST_F(RecoveryTest, RecoveredChangesMakeTheEmergencyCopyQuestionNeedless) {
+    const std::string path = OpenedAndEdited("saved");
+    const std::string edited = EditorText();
+    testing::internal::CaptureStderr();
+    theApp.PreserveUnsavedText();
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(Exists(path + ".varne-unsaved"));
+    Restart();
+    desktop.choices = {2, 0}; // keep the changes for later, then open the file
+    theApp.LoadFile(path);
+    ASSERT_EQ(desktop.questions.size(), 2u);
+    EXPECT_EQ(desktop.questions[1].buttons[0], "Open the &File");
+    EXPECT_EQ(EditorText(), "saved");
+
+    Restart();
+    desktop.choices = {0};
+    theApp.LoadFile(path);
+    EXPECT_EQ(desktop.questions.size(), 3u) << "one question more, the journal's";
+    EXPECT_TRUE(EditorText() == edited);
 }
 
 // The changes cannot be made to a file someone else has changed since; the
