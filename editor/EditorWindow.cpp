@@ -29,12 +29,21 @@ EditorWindow::~EditorWindow() = default;
 int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
     int mask = SC_MOD_INSERTCHECK;
-    // A screen reader hears of every insertion and deletion. It is told from
-    // the notifications sent before each change, while the text a deletion
-    // takes away is still there.
-    if (accessibility && accessibility->FollowsChanges())
+    // A screen reader and the recovery journal hear of every insertion and
+    // deletion, from the notifications sent before each change: the text a
+    // deletion takes away is still there then, and QScintilla copies the
+    // text of each insertion it reports after the fact, which the journal
+    // reads from the component itself once the typing has moved on.
+    if (recordingChanges || (accessibility && accessibility->FollowsChanges()))
         mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     return mask;
+}
+
+void EditorWindow::SetChangeRecording(bool on) {
+    if (on == recordingChanges)
+        return;
+    recordingChanges = on;
+    ApplyModificationEventMask();
 }
 
 void EditorWindow::ApplyModificationEventMask() {
