@@ -118,6 +118,13 @@ int EditorApp::ConfirmDiscard() {
     return answer;
 }
 
+bool EditorApp::QuitConfirmed() {
+    const int answer = ConfirmDiscard();
+    if (answer == platform::IDNO)
+        DropJournal();
+    return answer != platform::IDCANCEL;
+}
+
 bool EditorApp::ConfirmReplace(const std::string& path) {
     return platform::CurrentDesktop().MessageBox(
                frameWindow,

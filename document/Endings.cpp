@@ -9,9 +9,13 @@
 // The document file itself is never written without the user's word: the text
 // goes to a new file that replaces nothing, and its path goes to stderr, where
 // a session log or the terminal keeps it.
+//
+// The journal gets the last changes too, so that the next open offers them
+// back; its writer works while the copy is written.
 void EditorApp::PreserveUnsavedText() {
     if (!modified || !editorWindow)
         return;
+    FlushJournal();
     const std::string beside = filePath.empty() ? HomeFolder() + "/Untitled" : filePath;
     std::string written;
     const FileStatus kept = SaveCopyBeside(beside, unsavedSuffix, SendEditor(SCI_GETLENGTH),
@@ -20,6 +24,8 @@ void EditorApp::PreserveUnsavedText() {
         std::fprintf(stderr, "varne: unsaved text kept in %s\n", written.c_str());
     else
         std::fprintf(stderr, "varne: could not keep the unsaved text: %s\n", kept.reason.c_str());
+    if (!SyncJournal(10000))
+        std::fprintf(stderr, "varne: the recovery journal was still being written at the end\n");
 }
 
 // No lets the logout go ahead without the changes, as Exit does after No: the
@@ -32,8 +38,7 @@ void EditorApp::PreserveUnsavedText() {
 bool EditorApp::LogoutRequested() {
     if (!door.Admits(TransferDoor::Request::Logout))
         return !modified;
-    const int answer = ConfirmDiscard();
-    if (answer == platform::IDCANCEL)
+    if (!QuitConfirmed())
         return false;
     if (modified)
         platform::CurrentDesktop().PostQuitMessage(0);

@@ -342,6 +342,14 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool IdentifyDescriptor(int fd, FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
 FileReader::~FileReader() {
     if (fd >= 0)
         ::close(fd);

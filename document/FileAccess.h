@@ -35,6 +35,8 @@ struct FileIdentity {
 // The identity of the file that path names now, links followed; false when
 // there is none.
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
+// The identity of the file open at fd; false when fstat fails.
+bool IdentifyDescriptor(int fd, FileIdentity& identity);
 
 // A regular file opened for reading. Anything else (a folder, a pipe, a device,
 // a socket) is refused at once, before a single byte is read, and so is a file

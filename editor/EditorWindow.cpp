@@ -32,12 +32,18 @@ EditorWindow::EditorWindow(QWidget* parent)
 EditorWindow::~EditorWindow() = default;
 
 int EditorWindow::ModificationEventMask() const {
-    // The check before each insertion keeps the document within its limit;
-    // the styler keeps account of what each change leaves right. A screen
-    // reader hears of every insertion and deletion from the same
-    // notifications, sent while the text a deletion takes away is still
-    // there.
+    // The check before each insertion keeps the document within its limit.
+    // The styler keeps account of what each change leaves right, and a
+    // screen reader and the recovery journal hear of every insertion and
+    // deletion, all from the notifications sent before each change: the text
+    // a deletion takes away is still there then, and QScintilla copies the
+    // text of each insertion it reports after the fact, which the journal
+    // reads from the component itself once the typing has moved on.
     return SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
+}
+
+void EditorWindow::SetChangeRecording(bool on) {
+    recordingChanges = on;
 }
 
 void EditorWindow::ApplyModificationEventMask() {

@@ -29,6 +29,11 @@ class EditorWindow : public QsciScintillaBase {
     // again whenever what they depend on changes.
     int ModificationEventMask() const;
     void ApplyModificationEventMask();
+    // Whether the recovery journal records every change, from the
+    // notifications sent before it is made: where, how much goes and how much
+    // comes, at a cost that does not grow with the document.
+    void SetChangeRecording(bool on);
+    bool RecordsChanges() const { return recordingChanges; }
 
     // How the component keeps what it has laid out and measured; the test
     // that compares pixels with the packaged component uses the same.
@@ -198,6 +203,7 @@ class EditorWindow : public QsciScintillaBase {
     platform::ClipboardWatch selection; // the primary selection
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
+    bool recordingChanges = false;
     bool transferring = false;
     int ownChanges = 0; // OwnChange objects alive
     IdleStyler* idleStyler;

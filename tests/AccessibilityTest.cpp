@@ -892,9 +892,10 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
 using ScreenReaderArrivalTest = EditorTest;
 
 TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) {
-    // Without a reader only the notices before each change, whose cost does
-    // not grow with the document, are asked of the component; a reader
-    // needs no others.
+    // Without a reader only the notices before each change (the insertion
+    // check, the styler's and the recovery journal's), whose cost does not
+    // grow with the document, are asked of the component; a reader follows
+    // those same notifications, and none that QScintilla answers by counting.
     const long unread = SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
     TypeText("<p>before</p>");

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
@@ -18,9 +19,12 @@ namespace {
 
 std::atomic<int> largeAllocations{0};
 constexpr size_t large = 1 << 20;
+// Allocations of the program's own thread; the journal's writer thread has
+// buffers of its own.
+const std::thread::id mainThread = std::this_thread::get_id();
 
 void* Allocate(size_t size) {
-    if (size >= large)
+    if (size >= large && std::this_thread::get_id() == mainThread)
         ++largeAllocations;
     if (void* p = std::malloc(size ? size : 1))
         return p;
@@ -71,11 +75,36 @@ TEST_F(LoadGuardTest, ALoadReservesTheBuffersOnceInsteadOfRegrowingThem) {
     EXPECT_GE(allocations, 1) << "the counting itself does not work";
 }
 
+// The recovery journal records a keystroke as a few bytes read back from the
+// component, wherever it is typed: never a copy of the document.
+TEST_F(LoadGuardTest, KeystrokesCostTheJournalNoCopyOfTheDocument) {
+    std::string bytes;
+    while (bytes.size() < (8u << 20))
+        bytes += "<p class=\"x\">some text &amp; more</p>\n";
+    const std::string path = dir.Path("big.html");
+    WriteBytes(path, bytes);
+    theApp.LoadFile(path);
+    const long length = theApp.SendEditor(SCI_GETLENGTH);
+    TypeText("a");
+    ASSERT_TRUE(theApp.SyncJournal(30000)); // the journal's first batch, and its copy of the file
+
+    largeAllocations = 0;
+    for (const long position : {0L, length / 2, length}) {
+        theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(position));
+        TypeText("<b>typed</b>");
+        theApp.FlushJournal();
+    }
+    Command(IDM_UNDO);
+    theApp.FlushJournal();
+    EXPECT_EQ(largeAllocations, 0);
+    ASSERT_TRUE(theApp.SyncJournal(30000));
+}
+
 TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
-    // Only the notices before each change (the insertion check, and what the
-    // styler keeps account of), which cost the same whatever the document's
-    // size.
+    // Only the notices before each change (the insertion check, and those the
+    // styler and the recovery journal keep account of), which cost the same
+    // whatever the document's size.
     auto expectNothingPerChange = [&](const char* when) {
         // No change notifications but those, no character index in the
         // component.

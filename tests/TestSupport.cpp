@@ -133,6 +133,7 @@ bool Exists(const std::string& path) {
 }
 
 void EditorTest::SetUp() {
+    ::setenv("XDG_STATE_HOME", stateDir.Root().c_str(), 1);
     platform::SetDesktop(&desktop);
     theApp.StartUp(*static_cast<QApplication*>(QApplication::instance()));
     QApplication::processEvents();

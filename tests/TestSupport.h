@@ -107,6 +107,9 @@ class EditorTest : public ::testing::Test {
 
     ScriptedDesktop desktop;
     TempDir dir;
+    // XDG_STATE_HOME for the test, so that recovery journals of one test
+    // never meet another's (or the user's).
+    TempDir stateDir;
 };
 
 // A small tmpfs mounted on a fresh folder for the life of the object, to make
