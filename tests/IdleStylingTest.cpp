@@ -143,39 +143,15 @@ class CatchUpTest : public IdleStylingTest {
     EditorWindow fresh;
 };
 
-const char* const pieces[] = {"<script>",
-                              "</script>",
-                              "<script language=\"vbscript\">",
-                              "<!--",
-                              "-->",
-                              "<%",
-                              "%>",
-                              "<%@ language=\"vbscript\" %>",
-                              "/*",
-                              "*/",
-                              "//",
-                              "\"",
-                              "'",
-                              "<",
-                              ">",
-                              "<p class=\"a\">",
-                              "</p>",
-                              "&amp;",
-                              "&x",
-                              "\n",
-                              "\n",
-                              "\r\n",
-                              " ",
-                              "x",
-                              "var r = /a+/g;",
-                              "if ",
-                              "Dim s ",
-                              "<!DOCTYPE html>",
-                              "<?",
-                              "?>",
-                              "<![CDATA[",
-                              "]]>",
-                              "\\"};
+// Openers and closers of scripts, tags, comments and server blocks, and
+// bits of markup and script that lex differently after them.
+// clang-format off
+const char* const pieces[] = {
+    "<script>", "</script>", "<script language=\"vbscript\">", "<!--", "-->", "<%", "%>",
+    "<%@ language=\"vbscript\" %>", "/*", "*/", "//", "\"", "'", "<", ">", "<p class=\"a\">",
+    "</p>", "&amp;", "&x", "\n", "\n", "\r\n", " ", "x", "var r = /a+/g;", "if ", "Dim s ",
+    "<!DOCTYPE html>", "<?", "?>", "<![CDATA[", "]]>", "\\"};
+// clang-format on
 
 // Typing, deleting and joining lines, undo and redo, anywhere and in any
 // order with what the styler has done meanwhile (nothing, a paint, a slice,
