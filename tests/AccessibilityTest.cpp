@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
@@ -66,25 +67,18 @@ QString Replay(QString text, const std::vector<AccessibilityRecord>& events) {
 // own default answer, which reads the whole text.
 void ExpectQtsItem(QAccessibleTextInterface* text, int offset, QAccessible::TextBoundaryType type,
                    int which) {
-    int start, end, referenceStart, referenceEnd;
-    QString ours, reference;
-    if (which < 0) {
-        ours = text->textBeforeOffset(offset, type, &start, &end);
-        reference = text->QAccessibleTextInterface::textBeforeOffset(offset, type, &referenceStart,
-                                                                     &referenceEnd);
-    } else if (which > 0) {
-        ours = text->textAfterOffset(offset, type, &start, &end);
-        reference = text->QAccessibleTextInterface::textAfterOffset(offset, type, &referenceStart,
-                                                                    &referenceEnd);
-    } else {
-        ours = text->textAtOffset(offset, type, &start, &end);
-        reference = text->QAccessibleTextInterface::textAtOffset(offset, type, &referenceStart,
-                                                                 &referenceEnd);
-    }
-    EXPECT_EQ(ours, reference) << "type " << type << ", which " << which << ", offset " << offset;
-    if (!reference.isEmpty()) {
-        EXPECT_EQ(start, referenceStart) << "type " << type << " offset " << offset;
-        EXPECT_EQ(end, referenceEnd) << "type " << type << " offset " << offset;
+    int start, end, qtsStart, qtsEnd;
+    const QString ours = which < 0   ? text->textBeforeOffset(offset, type, &start, &end)
+                         : which > 0 ? text->textAfterOffset(offset, type, &start, &end)
+                                     : text->textAtOffset(offset, type, &start, &end);
+    using Qts = QAccessibleTextInterface;
+    const QString qts = which < 0   ? text->Qts::textBeforeOffset(offset, type, &qtsStart, &qtsEnd)
+                        : which > 0 ? text->Qts::textAfterOffset(offset, type, &qtsStart, &qtsEnd)
+                                    : text->Qts::textAtOffset(offset, type, &qtsStart, &qtsEnd);
+    EXPECT_EQ(ours, qts) << "type " << type << ", which " << which << ", offset " << offset;
+    if (!qts.isEmpty()) {
+        EXPECT_EQ(std::make_pair(start, end), std::make_pair(qtsStart, qtsEnd))
+            << "type " << type << ", which " << which << ", offset " << offset;
     }
 }
 
