@@ -397,9 +397,14 @@ void TimedRow(const char* what, Timed& timed, double limit = 0) {
     std::printf("  %-48s %9.1f ms, CPU %9.1f ms %s\n", what, timed.wall.Median(), cpu, target);
 }
 
-// A fresh editor, as at start-up, painted once.
+void ForgetJournals();
+
+// A fresh editor, as at start-up, painted once. The session before may have
+// left a journal of unsaved changes, which an open of the same file would
+// offer to recover, waiting for an answer.
 void Restart(QApplication& application) {
     theApp.ShutDown();
+    ForgetJournals();
     theApp.StartUp(application);
     QApplication::processEvents();
     Paint();
