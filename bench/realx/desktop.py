@@ -77,10 +77,10 @@ class Desktop:
         free = [n for n in range(200, 900)
                 if f"X{n}" not in used and not os.path.exists(f"/tmp/.X{n}-lock")]
         display = ":" + str(random.choice(free))
-        log = open(os.path.join(self.work, "xvfb.log"), "w")
-        server = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{width}x{height}x24",
-                                   "-nolisten", "tcp"],
-                                  stdout=subprocess.DEVNULL, stderr=log)
+        with open(os.path.join(self.work, "xvfb.log"), "w") as log:
+            server = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{width}x{height}x24",
+                                       "-nolisten", "tcp"],
+                                      stdout=subprocess.DEVNULL, stderr=log)
         self.processes.append(server)
         self.env["DISPLAY"] = display
 
@@ -93,9 +93,9 @@ class Desktop:
             raise Failed(f"Xvfb on {display} does not answer" + self._log("xvfb.log"))
 
     def _start_window_manager(self):
-        log = open(os.path.join(self.work, "openbox.log"), "w")
-        manager = subprocess.Popen(["openbox"], env=self.env, stdout=log,
-                                   stderr=subprocess.STDOUT)
+        with open(os.path.join(self.work, "openbox.log"), "w") as log:
+            manager = subprocess.Popen(["openbox"], env=self.env, stdout=log,
+                                       stderr=subprocess.STDOUT)
         self.processes.append(manager)
 
         # It says how many desktops there are once it manages the screen.
@@ -165,6 +165,7 @@ class Pinger:
         except OSError:
             pass
         self.process.wait()
+        self.process.stdout.close()
 
 
 class Varne:
@@ -242,8 +243,8 @@ class Varne:
         """Whether a window of Varne's, shown or not, has a name matching the
         pattern. A window Qt has created is seen here before any answer to a
         ping sent after its creation."""
-        return bool(self.desktop.xdotool("search", "--all", "--pid", str(self.process.pid), "--name",
-                                         pattern))
+        return bool(self.desktop.xdotool("search", "--all", "--pid", str(self.process.pid),
+                                         "--name", pattern))
 
     def wait_answer(self, limit=None):
         """Waits for the frame to answer a ping; returns the time.monotonic()
