@@ -42,6 +42,21 @@ void EditorApp::ExecuteCommand(unsigned short id) {
     case IDM_SELECTALL:
         SendEditor(SCI_SELECTALL);
         break;
+    case IDM_FIND:
+        ShowFindWindow(false);
+        break;
+    case IDM_FINDNEXT:
+        FindAgain(true);
+        break;
+    case IDM_FINDPREVIOUS:
+        FindAgain(false);
+        break;
+    case IDM_REPLACE:
+        ShowFindWindow(true);
+        break;
+    case IDM_GOTOLINE:
+        ShowGoToLine();
+        break;
     default:
         break;
     }

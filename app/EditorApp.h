@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "document/FileAccess.h"
 #include "editor/EditorMessages.h"
+#include "editor/Search.h"
 #include "platform/Endings.h"
 #include "platform/Platform.h"
 #include "resources/Resources.h"
@@ -16,7 +20,10 @@ class QApplication;
 class EditorWindow;
 namespace platform {
 class FrameWindow;
-}
+class FindWindow;
+class GoToLineWindow;
+struct SearchRequest;
+} // namespace platform
 
 // Files move between disk and the component in blocks of this many bytes.
 constexpr int blockSize = 131072;
@@ -30,16 +37,26 @@ class EditorApp {
     QApplication* instance = nullptr;
     platform::FrameWindow* frameWindow = nullptr;
     EditorWindow* editorWindow = nullptr;
+    // The Search menu's windows, made when first asked for; the frame owns them.
+    platform::FindWindow* findWindow = nullptr;
+    platform::GoToLineWindow* goToLineWindow = nullptr;
     bool modified = false;
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
     std::optional<FileIdentity> diskIdentity;
+    // Runs in each save once the file it replaces has been checked, just
+    // before anything is written (SaveFile's checked): where a test changes
+    // the file at the one moment a save counts on it. None until set, and
+    // none again after ShutDown().
+    std::function<void()> onSaveChecked;
 
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
     void LoadFile(const std::string& path);
     bool SaveToFile();
+    // Copies the bytes [start, end), within the document, and a NUL after
+    // them to buffer, which has room for end - start + 1 bytes.
     void GetTextRange(Position start, Position end, char* buffer);
 
     // Dialogs and the save question (document/Dialogs.cpp). Save and SaveAs
@@ -54,6 +71,16 @@ class EditorApp {
     void UpdateMenus();
     void SetMenuItemEnabled(unsigned short id, bool enabled);
     void HandleNotification(const NotificationHeader& header);
+
+    // Files from outside the dialogs (app/OpenFrom.cpp): the command line's,
+    // read once at start-up, and files dropped on the window. Both open
+    // through LoadFile, as the Open dialog does.
+    void OpenFromCommandLine(const std::string& path);
+    void OpenDroppedFiles(const std::vector<std::string>& paths);
+
+    // Search (app/SearchCommands.cpp): the Search menu's commands come through
+    // ExecuteCommand, and every button and Return of its windows here.
+    void HandleSearchRequest(const platform::SearchRequest& request);
 
     // Styling (editor/Styling.cpp). A size below 1 or no face leaves it as it is.
     void SetStyle(int style, long fore, long back, int size = -1, const char* face = nullptr);
@@ -87,6 +114,32 @@ class EditorApp {
     void FollowFirstLineEnd();
     bool CloseRequested();
     bool OverwriteConfirmed();
+
+    // The Search menu and its windows (app/SearchCommands.cpp).
+    bool SearchBusy() const;
+    void ShowFindWindow(bool replace);
+    void FindAgain(bool forward);
+    void Find(const platform::SearchRequest& request, bool forward);
+    void Replace(const platform::SearchRequest& request);
+    void ReplaceAll(const platform::SearchRequest& request);
+    void ShowGoToLine();
+    void GoToLine(long line);
+    void ReturnToText();
+    void ShowSearchStatus(const std::string& text, bool reveal = true);
+    std::unique_ptr<SearchPattern> CompileSearch(const platform::SearchRequest& request);
+
+    // The search's side of the component (editor/EditorSearch.cpp): its
+    // bytes read in place, matches found from the selection and selected,
+    // replacements made in one undo step.
+    std::string_view DocumentBytes();
+    std::string SelectedLineText();
+    SearchOutcome FindFromSelection(TextSearch& search, bool forward, bool wrap, Match& match,
+                                    bool& wrapped, const SearchProgress& progress);
+    void SelectMatch(const Match& match);
+    bool ApplyReplacements(const ReplacementPlan& plan, const SearchProgress& progress);
+    void MoveToLine(Position line);
+    bool StyleThrough(Position end, const SearchProgress& progress);
+    Position ScreenAfter(Position position);
 };
 
 extern EditorApp theApp;

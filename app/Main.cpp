@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/CommandLine.h"
 #include "app/EditorApp.h"
 
 namespace {
@@ -17,13 +18,23 @@ bool HasDisplay() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const CommandLine commandLine = ReadCommandLine(argc, argv);
+    if (commandLine.done)
+        return commandLine.status;
     if (!HasDisplay()) {
         std::fprintf(stderr, "varne: no display found: start Varne from a desktop session "
                              "(DISPLAY or WAYLAND_DISPLAY is not set).\n");
         return 1;
     }
-    QApplication application(argc, argv);
+    const std::vector<std::string>& files = commandLine.files;
+    if (files.size() > 1)
+        OpenInProcessesOfTheirOwn(argv[0], {files.begin() + 1, files.end()});
+    // Qt sees no argument but the program's name: the file names are Varne's.
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
     theApp.StartUp(application);
+    if (!files.empty())
+        theApp.OpenFromCommandLine(files.front());
     int status, endingSignal;
     {
         platform::EndingWatch endings(theApp.EndingHandlers());

@@ -56,6 +56,17 @@ void EditorApp::CreateEditorWindow() {
     QObject::connect(
         editorWindow, &EditorWindow::InsertionRefused, editorWindow,
         [this] { ReportRefusedInsertion(); }, Qt::QueuedConnection);
+    // Opened once the drop is over, so that the file manager is not kept
+    // waiting through the save question.
+    QObject::connect(
+        editorWindow, &EditorWindow::FilesDropped, editorWindow,
+        [this](const QList<QByteArray>& paths) {
+            std::vector<std::string> files;
+            for (const QByteArray& path : paths)
+                files.push_back(path.toStdString());
+            OpenDroppedFiles(files);
+        },
+        Qt::QueuedConnection);
     ConfigureEditor();
     frameWindow->SetClient(editorWindow);
     editorWindow->show();
@@ -85,10 +96,13 @@ platform::EndingHandlers EditorApp::EndingHandlers() {
 void EditorApp::ShutDown() {
     platform::FrameWindow* frame = frameWindow;
     editorWindow = nullptr;
+    findWindow = nullptr; // the frame's children
+    goToLineWindow = nullptr;
     frameWindow = nullptr;
     delete frame;
     instance = nullptr;
     modified = false;
     filePath.clear();
     diskIdentity.reset();
+    onSaveChecked = nullptr;
 }

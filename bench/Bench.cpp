@@ -1,7 +1,8 @@
 // Measures Varne's own operations on generated HTML of a given size, offscreen:
 // open, typing, jumping to the end, save and memory, beside floors measured in
 // the same run; with --one-line, open, typing and End/Home on the same markup
-// minified to one line. Usage: varne-bench [--one-line] MEBIBYTES [FOLDER]
+// minified to one line; with --search, the search rows alone (Find, Replace
+// All, Go to Line). Usage: varne-bench [--one-line | --search] MEBIBYTES [FOLDER]
 // (varne-bench --cold-open FILE is one fresh process of the cold-open rows;
 // varne-bench --write-page [--one-line] MEBIBYTES FILE only writes the page,
 // for the benchmark in a real X server.)
@@ -31,6 +32,7 @@
 
 #include "app/EditorApp.h"
 #include "editor/EditorWindow.h"
+#include "platform/SearchWindows.h"
 
 namespace {
 
@@ -505,6 +507,135 @@ void BenchJumpToEnd(QApplication& application, const std::string& path) {
     }
 }
 
+std::string Status() {
+    return theApp.findWindow ? theApp.findWindow->Status().toStdString() : "";
+}
+
+void Search(platform::SearchAction action, const std::string& what, const std::string& with = "",
+            bool expression = false, long line = 0) {
+    platform::SearchRequest request;
+    request.action = action;
+    request.what = what;
+    request.with = with;
+    request.regularExpression = expression;
+    request.line = line;
+    theApp.HandleSearchRequest(request);
+}
+
+// Find, Replace All and Go to Line in the whole document, once it is styled
+// (as it is a few seconds after the open), each with the paint that shows
+// its result. The targets are checked against CPU time.
+void BenchSearch(QApplication& application, const std::string& path) {
+    Restart(application);
+    OpenAndPaint(path);
+    theApp.SendEditor(SCI_COLOURISE, 0, -1);
+    const Position length = theApp.SendEditor(SCI_GETLENGTH);
+    // A word found only near the end, put there as an edit would be, so that
+    // the first search also gathers the text the edit left in two parts.
+    const std::string needle = "zanzibar";
+    theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(length - 100));
+    theApp.SendEditor(SCI_ADDTEXT, needle.size(), needle.data());
+    theApp.ExecuteCommand(IDM_FIND);
+    Timed find;
+    for (int i = 0; i < 3; ++i) {
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        Paint();
+        find.Measure([&] {
+            Search(platform::SearchAction::findNext, needle);
+            Paint();
+        });
+    }
+    TimedRow("Find Next from the start to the end, median of 3", find, checkTargets ? 150 : 0);
+    if (theApp.SendEditor(SCI_GETSELECTIONSTART) != length - 100)
+        std::printf("  the search did not find the word: %s\n", Status().c_str());
+    std::printf("  (the first, which gathers the text: %.1f ms, CPU %.1f ms)\n",
+                find.wall.values[0], find.cpu.values[0]);
+
+    Timed expression;
+    for (int i = 0; i < 3; ++i) {
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        expression.Measure(
+            [] { Search(platform::SearchAction::findNext, "function f\\d+\\(b\\)", "", true); });
+    }
+    TimedRow("regular expression through the whole text, median of 3", expression,
+             checkTargets ? 1000 : 0);
+    std::printf("  (it said: %s)\n", Status().c_str());
+    Timed classes;
+    for (int i = 0; i < 3; ++i) {
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        classes.Measure(
+            [] { Search(platform::SearchAction::findNext, "[0-9]{12}[a-z]", "", true); });
+    }
+    TimedRow("one with no letter to look for first, median of 3", classes, checkTargets ? 1000 : 0);
+
+    Timed go;
+    const Position middle = theApp.SendEditor(SCI_GETLINECOUNT) / 2;
+    for (int i = 0; i < 3; ++i) {
+        theApp.SendEditor(SCI_GOTOPOS, 0);
+        Paint();
+        go.Measure([&] {
+            theApp.ExecuteCommand(IDM_GOTOLINE);
+            Search(platform::SearchAction::goToLine, "", "", false, long(middle + i));
+            Paint();
+        });
+    }
+    TimedRow("Go to Line to the middle, median of 3", go, checkTargets ? 50 : 0);
+
+    // Replace All through the progress window, with a timer due every
+    // millisecond to see how long the event loop is kept waiting.
+    const std::string_view text = [] {
+        const auto* bytes = reinterpret_cast<const char*>(
+            theApp.SendEditor(SCI_GETRANGEPOINTER, 0, theApp.SendEditor(SCI_GETLENGTH)));
+        return std::string_view(bytes, size_t(theApp.SendEditor(SCI_GETLENGTH)));
+    }();
+    long count = 0;
+    for (size_t at = text.find("&amp;"); at != std::string_view::npos;
+         at = text.find("&amp;", at + 5))
+        ++count;
+    Timed plan;
+    plan.Measure([&] {
+        std::string error;
+        const auto pattern = SearchPattern::Compile("&amp;", SearchOptions(), error);
+        TextSearch search(*pattern, text);
+        ReplacementPlan edits;
+        PlanReplaceAll(search, "&", edits);
+    });
+    TimedRow("Replace All: finding the matches and planning alone", plan);
+    QElapsedTimer clock;
+    clock.start();
+    double last = 0, longest = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start();
+    QApplication::processEvents();
+    Timed replace;
+    replace.Measure([] {
+        Search(platform::SearchAction::replaceAll, "&amp;", "&");
+        Paint();
+    });
+    const double total = double(clock.nsecsElapsed()) / 1e6;
+    longest = std::max(longest, total - last);
+    tick.stop();
+    char what[80];
+    std::snprintf(what, sizeof what, "Replace All of %ld matches", count);
+    TimedRow(what, replace, checkTargets ? 2000 : 0);
+    Check("longest wait of the event loop meanwhile", longest, "ms", 100);
+    Row("text after Replace All / before (bytes)",
+        double(theApp.SendEditor(SCI_GETLENGTH)) / double(length), "x");
+    Timed undo;
+    undo.Measure([] {
+        theApp.ExecuteCommand(IDM_UNDO);
+        Paint();
+    });
+    TimedRow("Undo of that Replace All", undo);
+    Row("peak resident memory after Replace All and Undo", double(PeakResidentKiB()) / 1024, "MiB");
+}
+
 } // namespace
 
 // Writes the page the rows measure, and nothing else.
@@ -530,9 +661,10 @@ int main(int argc, char* argv[]) {
     if (argc > 1 && std::string(argv[1]) == "--write-page")
         return WritePage(argc, argv);
     const bool oneLine = argc > 1 && std::string(argv[1]) == "--one-line";
-    const int sizeArgument = oneLine ? 2 : 1;
+    const bool searchOnly = argc > 1 && std::string(argv[1]) == "--search";
+    const int sizeArgument = oneLine || searchOnly ? 2 : 1;
     if (argc <= sizeArgument) {
-        std::fprintf(stderr, "usage: varne-bench [--one-line] MEBIBYTES [FOLDER]\n");
+        std::fprintf(stderr, "usage: varne-bench [--one-line | --search] MEBIBYTES [FOLDER]\n");
         return 2;
     }
     const int64_t mebibytes = std::atoll(argv[sizeArgument]);
@@ -555,6 +687,11 @@ int main(int argc, char* argv[]) {
     RunCommand("cat '" + path + "' > /dev/null");
     std::printf("%lld MiB of generated HTML, %s\n", static_cast<long long>(mebibytes),
                 path.c_str());
+    if (searchOnly) {
+        BenchSearch(application, path);
+        std::remove(path.c_str());
+        return 0;
+    }
     Check("start-up to the first painted frame", startUp, "ms", 300);
 
     // Each open in a fresh editor, as each floor below is.
@@ -619,6 +756,9 @@ int main(int argc, char* argv[]) {
     Check("open / floor", open.Median() / floor.Median(), "x", 1.5);
     ScreenReaderRows(application, path);
     ColdOpenRows(path, 5);
+    // Last, since Replace All's undo history adds to the peak above.
+    std::printf("  search:\n");
+    BenchSearch(application, path);
     std::remove(path.c_str());
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "app/EditorApp.h"
 #include "document/FileAccess.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -15,24 +16,6 @@ std::string Detail(const FileStatus& status) {
         detail += '.';
     return detail;
 }
-
-// Keeps the editor window out of a load or a save for the life of the object.
-class Transfer {
-  public:
-    explicit Transfer(EditorWindow* window) : window(window) {
-        if (window)
-            window->SetTransferring(true);
-    }
-    ~Transfer() {
-        if (window)
-            window->SetTransferring(false);
-    }
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
-
-  private:
-    EditorWindow* window;
-};
 
 enum class ReadResult { whole, failed, cancelled };
 
@@ -140,7 +123,7 @@ void EditorApp::LoadFile(const std::string& path) {
 
     ReadResult result;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Opening \"" + path + "\"", file.Size(), true);
         ReserveRoomFor(file.Size());
@@ -168,8 +151,8 @@ void EditorApp::LoadFile(const std::string& path) {
 }
 
 void EditorApp::GetTextRange(Position start, Position end, char* buffer) {
-    TextRange range{start, end, buffer};
-    SendEditor(EM_GETTEXTRANGE, 0, &range);
+    if (editorWindow)
+        CopyBytes(*editorWindow, start, end, buffer);
 }
 
 // The document's text as a save asks for it, a block at a time, through a
@@ -191,7 +174,7 @@ bool EditorApp::SaveToFile() {
     const Position length = SendEditor(SCI_GETLENGTH);
     FileStatus saved;
     {
-        const Transfer transfer(editorWindow);
+        const EditorWindow::Transfer transfer(editorWindow);
         const auto progress = platform::CurrentDesktop().ShowProgress(
             frameWindow, "Saving \"" + filePath + "\"", length, false);
         const BlockSource text = TextBlocks();
@@ -200,7 +183,7 @@ bool EditorApp::SaveToFile() {
             progress->Advance(start + Position(count));
             return block;
         };
-        saved = SaveFile(filePath, length, blockSize, source);
+        saved = SaveFile(filePath, length, blockSize, source, onSaveChecked);
     }
     if (!saved.Ok()) {
         ShowMessage("Could not save file \"" + filePath + "\"." + Detail(saved));

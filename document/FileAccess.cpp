@@ -22,8 +22,6 @@ using savesteps::NewFile;
 
 namespace {
 
-std::function<void()> saveCheckedHook;
-
 FileStatus NotRegular(const struct stat& st) {
     if (S_ISDIR(st.st_mode))
         return FileStatus{"It is a folder, not a file."};
@@ -43,8 +41,6 @@ FileIdentity IdentityOf(const struct stat& st) {
     identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
     return identity;
 }
-
-std::function<void()> blockReadHook;
 
 // File systems whose files the kernel makes up as they are read.
 constexpr decltype(statfs::f_type) specialFileSystems[] = {
@@ -337,10 +333,6 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
-void FileReader::SetBlockReadHookForTests(std::function<void()> hook) {
-    blockReadHook = std::move(hook);
-}
-
 FileReader::~FileReader() {
     if (fd >= 0)
         ::close(fd);
@@ -383,8 +375,6 @@ int64_t FileReader::Read(char* buffer, size_t count) {
                 lastError = EndlessSpecialFile();
                 return -1;
             }
-            if (blockReadHook)
-                blockReadHook();
             return int64_t(n);
         }
         if (n == 0) {
@@ -417,7 +407,7 @@ bool FileReader::ChangedSinceOpened() const {
 }
 
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
-                    const BlockSource& source) {
+                    const BlockSource& source, const std::function<void()>& checked) {
     if (path.empty())
         return Failure(ENOENT);
     std::string resolved;
@@ -437,8 +427,8 @@ FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
     status = OpenTarget(folder.Get(), name, target);
     if (!status.Ok())
         return status;
-    if (saveCheckedHook)
-        saveCheckedHook();
+    if (checked)
+        checked();
 
     if (target.Exists() && target.st.st_nlink > 1)
         return WriteInPlace(folder.Get(), resolved, target, length, blockSize, source);
@@ -476,8 +466,4 @@ std::string HomeFolder() {
     if (const passwd* entry = ::getpwuid(::getuid()))
         return entry->pw_dir;
     return std::string();
-}
-
-void SetSaveCheckedHook(std::function<void()> hook) {
-    saveCheckedHook = std::move(hook);
 }

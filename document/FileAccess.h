@@ -63,9 +63,6 @@ class FileReader {
     // without an error.
     const FileIdentity& Identity() const { return identity; }
 
-    // For tests: called after each block read, to change the file part-way.
-    static void SetBlockReadHookForTests(std::function<void()> hook);
-
   private:
     bool ChangedSinceOpened() const;
 
@@ -88,7 +85,9 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 // symbolic link is followed and stays a link. The file it names is opened
 // without following a link and every decision is taken from that open file;
 // if the name turns out to hold another file by the time it is written, the
-// save fails.
+// save fails. checked, when given, runs once that file has been checked, just
+// before anything is written: the moment the save counts on the name staying
+// as it was.
 //
 // The new bytes go to a fresh file in the same folder, unnamed until it is
 // complete where the file system allows it. It gets the old file's owner,
@@ -105,7 +104,7 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 // length and flushed; only then is the copy removed. If writing fails part-way
 // the old content is put back; a crash leaves the file or the copy whole.
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
-                    const BlockSource& source);
+                    const BlockSource& source, const std::function<void()>& checked = {});
 
 // Writes length bytes, fetched from source, to a new file that never replaces
 // another: path + suffix, or path + suffix + "-2" and so on when that is taken.
@@ -120,7 +119,3 @@ bool IsExistingFile(const std::string& path);
 
 // The user's home folder: $HOME, else the one the password database names.
 std::string HomeFolder();
-
-// For tests: runs in every save once the target has been checked, just before
-// anything is written. An empty function removes it.
-void SetSaveCheckedHook(std::function<void()> hook);

@@ -1,5 +1,7 @@
 #include "editor/DocumentText.h"
 
+#include "editor/DocumentBytes.h"
+
 #include <Qsci/qsciscintillabase.h>
 #include <algorithm>
 #include <cstdint>
@@ -7,8 +9,6 @@
 #include <string>
 
 namespace {
-
-using Sci = QsciScintillaBase;
 
 // Bytes copied out of the component at a time.
 constexpr long blockBytes = 65536;
@@ -18,8 +18,6 @@ constexpr uint64_t asciiMask = 0x8080808080808080ULL;
 
 constexpr char32_t replacementCharacter = 0xFFFD;
 constexpr char32_t nulSymbol = 0x2400;
-
-long long bytesRead = 0;
 
 bool IsTrailByte(unsigned char byte) {
     return byte >= 0x80 && byte < 0xC0;
@@ -83,9 +81,8 @@ void Append(QString& text, const Character& character) {
 // start before it.
 class CharacterReader {
   public:
-    CharacterReader(const Sci& editor, long position, long stop)
-        : editor(editor), position(position), stop(stop),
-          length(editor.SendScintilla(Sci::SCI_GETLENGTH)) {}
+    CharacterReader(const TextSource& source, long position, long stop)
+        : source(source), position(position), stop(stop), length(source.Length()) {}
 
     bool AtEnd() const { return position >= length; }
     long Position() const { return position; }
@@ -111,13 +108,10 @@ class CharacterReader {
         blockStart = position;
         const long wanted = position < stop ? stop + 3 : position + 4096;
         const long end = std::min({length, position + blockBytes, wanted});
-        bytesRead += end - position;
-        block.resize(size_t(end - position) + 1); // the component adds a NUL
-        editor.SendScintilla(Sci::SCI_GETTEXTRANGE, position, end, block.data());
-        block.resize(size_t(end - position));
+        source.Read(position, end, block);
     }
 
-    const Sci& editor;
+    const TextSource& source;
     long position;
     const long stop;
     const long length;
@@ -135,8 +129,12 @@ QString Limited(const QString& text, int limit) {
     return text.left(limit);
 }
 
-long long AccessibilityBytesRead() {
-    return bytesRead;
+long TextSource::Length() const {
+    return editor.SendScintilla(SCI_GETLENGTH);
+}
+
+void TextSource::Read(long start, long end, std::string& bytes) const {
+    bytesRead += CopyBytes(editor, start, end, bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -188,19 +186,18 @@ void OffsetIndex::Clear() {
     Sum();
 }
 
-void OffsetIndex::Build(const QsciScintillaBase& editor) {
+void OffsetIndex::Build(const TextSource& source) {
     pieces.clear();
-    Cut(editor, 0, editor.SendScintilla(Sci::SCI_GETLENGTH), pieces);
+    Cut(source, 0, source.Length(), pieces);
     Sum();
 }
 
 // The pieces around the change, at least three bytes on either side (bytes
 // that are not UTF-8 can join a neighbour or part from it), are cut again
 // from the document.
-void OffsetIndex::Update(const QsciScintillaBase& editor, long position, long removed,
-                         long inserted) {
+void OffsetIndex::Update(const TextSource& source, long position, long removed, long inserted) {
     if (pieces.empty()) {
-        Build(editor);
+        Build(source);
         return;
     }
     const long oldLength = Bytes();
@@ -209,8 +206,8 @@ void OffsetIndex::Update(const QsciScintillaBase& editor, long position, long re
     const long start = bytes.Before(first);
     const long end = bytes.Before(last) + pieces[last].bytes - removed + inserted;
     std::vector<Size> replacement;
-    if (Cut(editor, start, end, replacement) != end) {
-        Build(editor); // a character reached past the neighbourhood
+    if (Cut(source, start, end, replacement) != end) {
+        Build(source); // a character reached past the neighbourhood
         return;
     }
     if (replacement.size() == last - first + 1) {
@@ -252,9 +249,8 @@ void OffsetIndex::Sum() {
 
 // Cuts the characters that start in [start, end), start being a character
 // boundary, into pieces; returns where the last one ends.
-long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
-                      std::vector<Size>& out) {
-    const long length = editor.SendScintilla(Sci::SCI_GETLENGTH);
+long OffsetIndex::Cut(const TextSource& source, long start, long end, std::vector<Size>& out) {
+    const long length = source.Length();
     std::string block;
     Size piece{0, 0};
     long position = start;
@@ -262,10 +258,8 @@ long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
         const long blockEnd = std::min(length, position + blockBytes);
         const long size = blockEnd - position;
         if (size <= 0)
-            break;                      // asked for more than the document holds
-        block.resize(size_t(size) + 1); // the component adds a NUL
-        editor.SendScintilla(Sci::SCI_GETTEXTRANGE, position, blockEnd, block.data());
-        bytesRead += size;
+            break; // asked for more than the document holds
+        source.Read(position, blockEnd, block);
         const auto* data = reinterpret_cast<const unsigned char*>(block.data());
         // Characters are classified with the bytes after them, which must be
         // in the block unless the document ends there.
@@ -298,26 +292,27 @@ long OffsetIndex::Cut(const QsciScintillaBase& editor, long start, long end,
 // ---------------------------------------------------------------------------
 
 long DocumentText::Length() const {
-    return editor.SendScintilla(Sci::SCI_GETLENGTH);
+    return source.Length();
 }
 
 long DocumentText::Lines() const {
-    return editor.SendScintilla(Sci::SCI_GETLINECOUNT);
+    return source.Editor().SendScintilla(SCI_GETLINECOUNT);
 }
 
 long DocumentText::LineStart(long line) const {
     if (line >= Lines())
         return Length();
-    return editor.SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    return source.Editor().SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
 }
 
 long DocumentText::LineOf(long position) const {
-    return editor.SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    return source.Editor().SendScintilla(SCI_LINEFROMPOSITION,
+                                         static_cast<unsigned long>(position));
 }
 
 unsigned char DocumentText::ByteAt(long position) const {
     return static_cast<unsigned char>(
-        editor.SendScintilla(Sci::SCI_GETCHARAT, static_cast<unsigned long>(position)));
+        source.Editor().SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(position)));
 }
 
 int DocumentText::OffsetOf(long position) const {
@@ -326,7 +321,7 @@ int DocumentText::OffsetOf(long position) const {
     if (place.position == position)
         return place.offset;
     int offset = place.offset;
-    CharacterReader reader(editor, place.position, position);
+    CharacterReader reader(source, place.position, position);
     while (!reader.AtEnd()) {
         const Character character = reader.Peek();
         if (reader.Position() + character.bytes > position)
@@ -341,7 +336,7 @@ long DocumentText::PositionOf(int offset, int* exact) const {
     offset = std::clamp(offset, 0, Count());
     const OffsetIndex::Place place = index.AtOffset(offset);
     int at = place.offset;
-    CharacterReader reader(editor, place.position, place.position + place.bytes);
+    CharacterReader reader(source, place.position, place.position + place.bytes);
     while (at < offset && !reader.AtEnd()) {
         const Character character = reader.Peek();
         if (at + character.units > offset)
@@ -364,7 +359,7 @@ QString DocumentText::Text(int start, int end) const {
     const long position = PositionOf(start, &at);
     const int first = at;
     QString text;
-    CharacterReader reader(editor, position, PositionOf(end) + 1);
+    CharacterReader reader(source, position, PositionOf(end) + 1);
     while (at < end && !reader.AtEnd()) {
         const Character character = reader.Peek();
         Append(text, character);
@@ -376,7 +371,7 @@ QString DocumentText::Text(int start, int end) const {
 
 QString DocumentText::Decode(long from, long to, int limit) const {
     QString text;
-    CharacterReader reader(editor, from, to);
+    CharacterReader reader(source, from, to);
     while (reader.Position() < to && !reader.AtEnd() && text.size() < limit) {
         const Character character = reader.Peek();
         Append(text, character);
@@ -389,7 +384,7 @@ QString DocumentText::Decode(long from, long to, long before, long after, int& u
                              int& unitsAfter) const {
     QString text;
     unitsBefore = unitsAfter = 0;
-    CharacterReader reader(editor, from, to);
+    CharacterReader reader(source, from, to);
     while (reader.Position() < to && !reader.AtEnd()) {
         const Character character = reader.Peek();
         if (reader.Position() + character.bytes <= before)

@@ -12,9 +12,30 @@
 
 #include <QString>
 #include <climits>
+#include <string>
 #include <vector>
 
 class QsciScintillaBase;
+
+// The component's bytes as screen readers' queries and the index read them,
+// counted. Tests read the count to show that what a query or an event costs
+// does not grow with the size of the document, and that nothing is read while
+// no screen reader listens.
+class TextSource {
+  public:
+    explicit TextSource(const QsciScintillaBase& editor) : editor(editor) {}
+    const QsciScintillaBase& Editor() const { return editor; }
+    long Length() const;
+    // The bytes [start, end), clamped to the document, into bytes, whose room
+    // is kept from one read to the next.
+    void Read(long start, long end, std::string& bytes) const;
+    // Bytes copied out of the component through this source so far.
+    long long BytesRead() const { return bytesRead; }
+
+  private:
+    const QsciScintillaBase& editor;
+    mutable long long bytesRead = 0;
+};
 
 // Sums of the leading values of a sequence, changed and searched in O(log n)
 // (a Fenwick tree).
@@ -50,10 +71,10 @@ class OffsetIndex {
     long Bytes() const { return bytes.Total(); }
     int Units() const { return int(units.Total()); }
     void Clear();
-    void Build(const QsciScintillaBase& editor);
+    void Build(const TextSource& source);
     // After the bytes [position, position + removed) were replaced by
     // inserted bytes.
-    void Update(const QsciScintillaBase& editor, long position, long removed, long inserted);
+    void Update(const TextSource& source, long position, long removed, long inserted);
     // The piece holding a position or an offset; the last one for the end.
     Place AtPosition(long position) const;
     Place AtOffset(int offset) const;
@@ -66,7 +87,7 @@ class OffsetIndex {
 
     Place PlaceOf(size_t piece) const;
     void Sum();
-    static long Cut(const QsciScintillaBase& editor, long start, long end, std::vector<Size>& out);
+    static long Cut(const TextSource& source, long start, long end, std::vector<Size>& out);
 
     std::vector<Size> pieces;
     RunningSums bytes;
@@ -77,8 +98,8 @@ class OffsetIndex {
 // date, and counted within a piece or a line.
 class DocumentText {
   public:
-    DocumentText(const QsciScintillaBase& editor, const OffsetIndex& index)
-        : editor(editor), index(index) {}
+    DocumentText(const TextSource& source, const OffsetIndex& index)
+        : source(source), index(index) {}
 
     long Length() const;
     long Lines() const;
@@ -112,15 +133,9 @@ class DocumentText {
   private:
     unsigned char ByteAt(long position) const;
 
-    const QsciScintillaBase& editor;
+    const TextSource& source;
     const OffsetIndex& index;
 };
 
 // At most limit units of text, without cutting a surrogate pair in two.
 QString Limited(const QString& text, int limit);
-
-// Bytes copied out of the component here since the program started. Tests
-// read it to show that what a query or an event costs does not grow with the
-// size of the document, and that nothing is read while no screen reader
-// listens.
-long long AccessibilityBytesRead();

@@ -8,10 +8,9 @@
 
 #include "editor/DocumentText.h"
 #include "editor/EditorWindow.h"
+#include "editor/Selections.h"
 
 namespace {
-
-using Sci = QsciScintillaBase;
 
 // An event carries at most this many UTF-16 units of inserted or removed
 // text, so that loading or clearing 100 MiB does not push 100 MiB through
@@ -22,27 +21,6 @@ constexpr int eventTextLimit = 65536;
 constexpr long largeChange = 65536;
 // How far a word or sentence is looked for, in lines on each side.
 constexpr long itemLinesAround = 64;
-
-// The component's selections that hold text, as byte ranges, with their
-// indexes among all of its selections.
-struct Selection {
-    int index;
-    long start;
-    long end;
-};
-
-std::vector<Selection> Selections(const Sci& editor) {
-    std::vector<Selection> selections;
-    const int count = int(editor.SendScintilla(Sci::SCI_GETSELECTIONS));
-    for (int i = 0; i < count; ++i) {
-        const auto n = static_cast<unsigned long>(i);
-        const long start = editor.SendScintilla(Sci::SCI_GETSELECTIONNSTART, n);
-        const long end = editor.SendScintilla(Sci::SCI_GETSELECTIONNEND, n);
-        if (start < end)
-            selections.push_back({i, start, end});
-    }
-    return selections;
-}
 
 // Text items (characters, words, sentences) follow Qt's own rules, those of
 // QAccessibleTextInterface's default implementation, applied to a few lines
@@ -157,7 +135,7 @@ namespace {
 // The document as a query must see it: every change already reported, and
 // the index up to date.
 DocumentText QueryText(EditorWindow* editor) {
-    return DocumentText(*editor, editor->Accessibility().CurrentIndex());
+    return DocumentText(editor->Accessibility().Source(), editor->Accessibility().CurrentIndex());
 }
 
 // While a file is read into the editor or written from it, the progress
@@ -166,7 +144,7 @@ DocumentText QueryText(EditorWindow* editor) {
 // saved file that no longer matches the document. Nor do the caret and the
 // selection move then, since a load adds each block at the caret.
 bool AcceptsEdits(EditorWindow* editor) {
-    return !editor->Transferring() && editor->SendScintilla(Sci::SCI_GETREADONLY) == 0;
+    return !editor->Transferring() && editor->SendScintilla(SCI_GETREADONLY) == 0;
 }
 
 } // namespace
@@ -191,7 +169,7 @@ QAccessible::State EditorAccessible::state() const {
 
 void EditorAccessible::selection(int selectionIndex, int* startOffset, int* endOffset) const {
     const DocumentText document = QueryText(Editor());
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     *startOffset = *endOffset = 0;
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
@@ -200,18 +178,18 @@ void EditorAccessible::selection(int selectionIndex, int* startOffset, int* endO
 }
 
 int EditorAccessible::selectionCount() const {
-    return int(Selections(*Editor()).size());
+    return int(SelectionsWithText(*Editor()).size());
 }
 
 void EditorAccessible::addSelection(int startOffset, int endOffset) {
     if (Editor()->Transferring())
         return;
-    if (Selections(*Editor()).empty()) {
+    if (SelectionsWithText(*Editor()).empty()) {
         setSelection(0, startOffset, endOffset);
         return;
     }
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_ADDSELECTION,
+    Editor()->SendScintilla(SCI_ADDSELECTION,
                             static_cast<unsigned long>(document.PositionOf(endOffset)),
                             document.PositionOf(startOffset));
     Editor()->Accessibility().SelectionChanged();
@@ -220,16 +198,15 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
 void EditorAccessible::removeSelection(int selectionIndex) {
     if (Editor()->Transferring())
         return;
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
-    if (Editor()->SendScintilla(Sci::SCI_GETSELECTIONS) == 1) {
-        const long caret = Editor()->SendScintilla(Sci::SCI_GETCURRENTPOS);
-        Editor()->SendScintilla(Sci::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
+    if (Editor()->SendScintilla(SCI_GETSELECTIONS) == 1) {
+        const long caret = Editor()->SendScintilla(SCI_GETCURRENTPOS);
+        Editor()->SendScintilla(SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
     } else {
-        Editor()->SendScintilla(
-            Sci::SCI_DROPSELECTIONN,
-            static_cast<unsigned long>(selections[size_t(selectionIndex)].index));
+        Editor()->SendScintilla(SCI_DROPSELECTIONN, static_cast<unsigned long>(
+                                                        selections[size_t(selectionIndex)].index));
         Editor()->Accessibility().SelectionChanged();
     }
 }
@@ -240,31 +217,30 @@ void EditorAccessible::setSelection(int selectionIndex, int startOffset, int end
     const DocumentText document = QueryText(Editor());
     const long anchor = document.PositionOf(startOffset);
     const long caret = document.PositionOf(endOffset);
-    const std::vector<Selection> selections = Selections(*Editor());
+    const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex <= 0 || selectionIndex >= int(selections.size())) {
         if (selectionIndex > 0)
             addSelection(startOffset, endOffset);
         else
-            Editor()->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
+            Editor()->SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
         return;
     }
     const auto index = static_cast<unsigned long>(selections[size_t(selectionIndex)].index);
-    Editor()->SendScintilla(Sci::SCI_SETSELECTIONNANCHOR, index, anchor);
-    Editor()->SendScintilla(Sci::SCI_SETSELECTIONNCARET, index, caret);
+    Editor()->SendScintilla(SCI_SETSELECTIONNANCHOR, index, anchor);
+    Editor()->SendScintilla(SCI_SETSELECTIONNCARET, index, caret);
     Editor()->Accessibility().SelectionChanged();
 }
 
 int EditorAccessible::cursorPosition() const {
     const DocumentText document = QueryText(Editor());
-    return document.OffsetOf(Editor()->SendScintilla(Sci::SCI_GETCURRENTPOS));
+    return document.OffsetOf(Editor()->SendScintilla(SCI_GETCURRENTPOS));
 }
 
 void EditorAccessible::setCursorPosition(int position) {
     if (Editor()->Transferring())
         return;
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_GOTOPOS,
-                            static_cast<unsigned long>(document.PositionOf(position)));
+    Editor()->SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(document.PositionOf(position)));
 }
 
 QString EditorAccessible::text(int startOffset, int endOffset) const {
@@ -373,33 +349,32 @@ QRect EditorAccessible::characterRect(int offset) const {
     auto point = [&](unsigned int message, long at) {
         return int(editor->SendScintilla(message, 0UL, at));
     };
-    const int x = point(Sci::SCI_POINTXFROMPOSITION, position);
-    const int y = point(Sci::SCI_POINTYFROMPOSITION, position);
+    const int x = point(SCI_POINTXFROMPOSITION, position);
+    const int y = point(SCI_POINTYFROMPOSITION, position);
     const long next =
-        editor->SendScintilla(Sci::SCI_POSITIONAFTER, static_cast<unsigned long>(position));
+        editor->SendScintilla(SCI_POSITIONAFTER, static_cast<unsigned long>(position));
     int width = 0;
-    if (next > position && point(Sci::SCI_POINTYFROMPOSITION, next) == y)
-        width = point(Sci::SCI_POINTXFROMPOSITION, next) - x;
+    if (next > position && point(SCI_POINTYFROMPOSITION, next) == y)
+        width = point(SCI_POINTXFROMPOSITION, next) - x;
     if (width <= 0)
-        width = int(editor->SendScintilla(Sci::SCI_TEXTWIDTH, Sci::STYLE_DEFAULT, " "));
+        width = int(editor->SendScintilla(SCI_TEXTWIDTH, STYLE_DEFAULT, " "));
     const long line =
-        editor->SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
-    const int height =
-        int(editor->SendScintilla(Sci::SCI_TEXTHEIGHT, static_cast<unsigned long>(line)));
+        editor->SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    const int height = int(editor->SendScintilla(SCI_TEXTHEIGHT, static_cast<unsigned long>(line)));
     return QRect(editor->viewport()->mapToGlobal(QPoint(x, y)), QSize(std::max(width, 1), height));
 }
 
 int EditorAccessible::offsetAtPoint(const QPoint& point) const {
     const DocumentText document = QueryText(Editor());
     const QPoint local = Editor()->viewport()->mapFromGlobal(point);
-    const long position = Editor()->SendScintilla(Sci::SCI_POSITIONFROMPOINTCLOSE,
+    const long position = Editor()->SendScintilla(SCI_POSITIONFROMPOINTCLOSE,
                                                   static_cast<unsigned long>(local.x()), local.y());
     return position < 0 ? -1 : document.OffsetOf(position);
 }
 
 void EditorAccessible::scrollToSubstring(int startIndex, int endIndex) {
     const DocumentText document = QueryText(Editor());
-    Editor()->SendScintilla(Sci::SCI_SCROLLRANGE,
+    Editor()->SendScintilla(SCI_SCROLLRANGE,
                             static_cast<unsigned long>(document.PositionOf(endIndex)),
                             document.PositionOf(startIndex));
 }
@@ -443,11 +418,11 @@ void EditorAccessible::Replace(int startOffset, int endOffset, const QString& te
         emit editor->InsertionRefused();
         return;
     }
-    editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
-    editor->SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
-    editor->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),
+    editor->SendScintilla(SCI_BEGINUNDOACTION);
+    editor->SendScintilla(SCI_SETTARGETRANGE, static_cast<unsigned long>(start), end);
+    editor->SendScintilla(SCI_REPLACETARGET, static_cast<uintptr_t>(bytes.size()),
                           bytes.constData());
-    editor->SendScintilla(Sci::SCI_ENDUNDOACTION);
+    editor->SendScintilla(SCI_ENDUNDOACTION);
 }
 
 // ---------------------------------------------------------------------------
@@ -470,7 +445,7 @@ struct AccessibilityNotifier::Change {
 };
 
 AccessibilityNotifier::AccessibilityNotifier(EditorWindow& editor)
-    : editor(editor), index(std::make_unique<OffsetIndex>()) {
+    : editor(editor), source(editor), index(std::make_unique<OffsetIndex>()) {
     QAccessible::installFactory(EditorAccessibleFactory);
     QAccessible::installActivationObserver(&activationFollower);
     Notifiers().push_back(this);
@@ -502,8 +477,8 @@ void AccessibilityNotifier::SetListening(bool on) {
     index->Clear();
     if (on) {
         ReplaceForeignInterface();
-        const DocumentText document(editor, CurrentIndex());
-        lastCaret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
+        const DocumentText document(source, CurrentIndex());
+        lastCaret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
         lastSelectionStart = lastSelectionEnd = -1;
     } else {
         syncTimer.stop();
@@ -515,8 +490,8 @@ const OffsetIndex& AccessibilityNotifier::CurrentIndex() {
     FlushChange();
     // A length that does not match would mean a change that was never
     // announced; counting again is the safe answer.
-    if (!indexCurrent || index->Bytes() != editor.SendScintilla(Sci::SCI_GETLENGTH)) {
-        index->Build(editor);
+    if (!indexCurrent || index->Bytes() != editor.SendScintilla(SCI_GETLENGTH)) {
+        index->Build(source);
         indexCurrent = FollowsChanges();
     }
     return *index;
@@ -534,10 +509,10 @@ void AccessibilityNotifier::ReplaceForeignInterface() {
 }
 
 void AccessibilityNotifier::OnModified(int position, int type, int length) {
-    const bool insertion = (type & Sci::SC_MOD_BEFOREINSERT) != 0;
-    if (!(insertion || (type & Sci::SC_MOD_BEFOREDELETE)) || !FollowsChanges())
+    const bool insertion = (type & SC_MOD_BEFOREINSERT) != 0;
+    if (!(insertion || (type & SC_MOD_BEFOREDELETE)) || !FollowsChanges())
         return;
-    const DocumentText document(editor, CurrentIndex());
+    const DocumentText document(source, CurrentIndex());
     auto change = std::make_unique<Change>();
     change->position = position;
     change->removed = insertion ? 0 : length;
@@ -568,8 +543,8 @@ void AccessibilityNotifier::FlushChange() {
         return;
     const std::unique_ptr<Change> change = std::move(pending);
     if (indexCurrent)
-        index->Update(editor, change->position, change->removed, change->inserted);
-    const DocumentText document(editor, *index);
+        index->Update(source, change->position, change->removed, change->inserted);
+    const DocumentText document(source, *index);
     if (change->large) {
         if (change->inserted > 0)
             Report(&editor, change->offset, QString(),
@@ -614,15 +589,15 @@ void AccessibilityNotifier::OnUpdateUi(int) {
 void AccessibilityNotifier::Sync() {
     if (!listening || bulkDepth > 0)
         return;
-    const DocumentText document(editor, CurrentIndex());
-    const int caret = document.OffsetOf(editor.SendScintilla(Sci::SCI_GETCURRENTPOS));
+    const DocumentText document(source, CurrentIndex());
+    const int caret = document.OffsetOf(editor.SendScintilla(SCI_GETCURRENTPOS));
     if (caret != lastCaret) {
         lastCaret = caret;
         QAccessibleTextCursorEvent event(&editor, caret);
         QAccessible::updateAccessibility(&event);
     }
-    const long start = editor.SendScintilla(Sci::SCI_GETSELECTIONSTART);
-    const long end = editor.SendScintilla(Sci::SCI_GETSELECTIONEND);
+    const long start = editor.SendScintilla(SCI_GETSELECTIONSTART);
+    const long end = editor.SendScintilla(SCI_GETSELECTIONEND);
     const bool empty = start == end;
     if (empty && lastSelectionStart == lastSelectionEnd)
         return;
@@ -646,7 +621,7 @@ void AccessibilityNotifier::BeginBulkChange() {
         FlushChange();
         return;
     }
-    bulkOldText = DocumentText(editor, CurrentIndex()).Text(0, eventTextLimit);
+    bulkOldText = DocumentText(source, CurrentIndex()).Text(0, eventTextLimit);
     indexCurrent = false;
     index->Clear();
     editor.ApplyModificationEventMask();
@@ -658,7 +633,7 @@ void AccessibilityNotifier::EndBulkChange() {
     if (!listening)
         return;
     editor.ApplyModificationEventMask();
-    const DocumentText document(editor, CurrentIndex());
+    const DocumentText document(source, CurrentIndex());
     Report(&editor, 0, std::exchange(bulkOldText, QString()), document.Text(0, eventTextLimit));
     Sync();
 }

@@ -16,8 +16,9 @@
 #include <QTimer>
 #include <memory>
 
+#include "editor/DocumentText.h"
+
 class EditorWindow;
-class OffsetIndex;
 
 class EditorAccessible : public QAccessibleWidget,
                          public QAccessibleTextInterface,
@@ -91,6 +92,10 @@ class AccessibilityNotifier : public QObject {
     // Makes sure the caret and the selection are reported soon.
     void SelectionChanged();
 
+    // The component's text as the queries and the index read it, and how
+    // many bytes they have read (TextSource).
+    const TextSource& Source() const { return source; }
+
     // For tests: starts or stops following as Qt's activation would.
     void SetListening(bool on);
 
@@ -103,6 +108,7 @@ class AccessibilityNotifier : public QObject {
     void ReplaceForeignInterface();
 
     EditorWindow& editor;
+    TextSource source;
     bool listening = false;
     int bulkDepth = 0;
     QString bulkOldText;

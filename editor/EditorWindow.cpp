@@ -10,11 +10,6 @@
 
 namespace {
 
-// Layouts of every line on screen are kept, not only the caret's. With the
-// caret's line alone, laying out the empty line below a long one threw the long
-// one away, and every paint, even after Home or End, measured it all again.
-constexpr int SC_CACHE_PAGE = 2;
-
 // Runs of one style shorter than 30 bytes are measured once and then found
 // again by their bytes. A change in a line lays all of it out again, and on a
 // page minified to one line that means every tag, attribute and operator of
@@ -35,6 +30,10 @@ EditorWindow::EditorWindow(QWidget* parent)
                 if (modification & SC_MOD_INSERTCHECK)
                     CheckInsertion(length);
             });
+    // Layouts of every line on screen are kept, not only the caret's. With the
+    // caret's line alone, laying out the empty line below a long one threw the
+    // long one away, and every paint, even after Home or End, measured it all
+    // again.
     SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
@@ -97,6 +96,24 @@ void EditorWindow::SetTransferring(bool transfer) {
     idleStyler->SetPaused(transfer);
     if (!transfer)
         viewport()->update();
+}
+
+EditorWindow::Transfer::Transfer(EditorWindow* editor) : editor(editor) {
+    if (editor)
+        editor->SetTransferring(true);
+}
+
+EditorWindow::Transfer::~Transfer() {
+    if (editor)
+        editor->SetTransferring(false);
+}
+
+QRect EditorWindow::CaretArea() const {
+    const Position caret = Send(SCI_GETCURRENTPOS);
+    const QPoint point(int(Send(SCI_POINTXFROMPOSITION, 0, caret)),
+                       int(Send(SCI_POINTYFROMPOSITION, 0, caret)));
+    const int height = int(Send(SCI_TEXTHEIGHT, Send(SCI_LINEFROMPOSITION, caret)));
+    return QRect(viewport()->mapToGlobal(point), QSize(2, height));
 }
 
 // Paints wait, rather than being merely held back by Qt: one already due when

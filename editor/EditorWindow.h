@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "editor/EditorMessages.h"
 #include "editor/IdleStyler.h"
@@ -100,12 +99,32 @@ class EditorWindow : public QsciScintillaBase {
     void SetTransferring(bool transferring);
     bool Transferring() const { return transferring; }
 
+    // Keeps the window in its transfer state for the life of the object: a
+    // load, a save, or other work on the whole text such as Replace All.
+    // Does nothing for a null editor.
+    class Transfer {
+      public:
+        explicit Transfer(EditorWindow* editor);
+        ~Transfer();
+        Transfer(const Transfer&) = delete;
+        Transfer& operator=(const Transfer&) = delete;
+
+      private:
+        EditorWindow* editor;
+    };
+
+    // Where the selection's caret is on the screen, in global coordinates.
+    QRect CaretArea() const;
+
   signals:
     // What CanPaste() answers may have changed with the clipboard.
     void PasteChanged();
     // An insertion was refused and the document left as it was. Sent from
     // within the component's notifications, so receivers should queue it.
     void InsertionRefused();
+    // Files were dropped on the window: their paths, as bytes, in the order
+    // given. Sent while the drop is handled, so receivers should queue it.
+    void FilesDropped(const QList<QByteArray>& paths);
 
   protected:
     bool event(QEvent* event) override;
@@ -125,10 +144,8 @@ class EditorWindow : public QsciScintillaBase {
         return SendScintilla(message, static_cast<unsigned long>(wParam), lParam);
     }
     bool RunClipboardKey(const QKeyEvent& key);
-    QByteArray BytesBetween(Position start, Position end) const;
     QByteArray LineEnd() const;
     QByteArray SelectedBytes() const;
-    std::vector<std::pair<Position, Position>> SelectedRanges() const;
     std::pair<Position, Position> SelectedLines() const;
     void InsertAt(Position position, const QByteArray& bytes);
     void PasteRows(Position position, const QByteArray& rows);

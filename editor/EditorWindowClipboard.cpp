@@ -9,12 +9,15 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "editor/ClipboardBytes.h"
+#include "editor/DocumentBytes.h"
 #include "editor/EditorWindow.h"
+#include "editor/Selections.h"
 
 namespace {
 
@@ -79,6 +82,25 @@ QList<QByteArray> SplitRows(const QByteArray& rows) {
     return list;
 }
 
+// The paths of the local files among dropped URLs, as bytes: the URL's own
+// percent-encoding is undone byte for byte, so that a name that is not UTF-8
+// comes through unchanged.
+QList<QByteArray> DroppedFiles(const QMimeData* data) {
+    QList<QByteArray> paths;
+    if (!data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        const QString host = url.host();
+        if (url.scheme() != "file" || !(host.isEmpty() || host == "localhost"))
+            continue;
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!path.isEmpty())
+            paths.append(path);
+    }
+    return paths;
+}
+
 } // namespace
 
 // From what the clipboard offered when it last changed, so that a menu refresh
@@ -86,16 +108,6 @@ QList<QByteArray> SplitRows(const QByteArray& rows) {
 // formats, so the state of the Paste item always says what a paste would do.
 bool EditorWindow::CanPaste() const {
     return Send(SCI_CANPASTE) != 0 && IsPasteableFormats(clipboard.Formats());
-}
-
-QByteArray EditorWindow::BytesBetween(Position start, Position end) const {
-    if (end <= start)
-        return QByteArray();
-    // Room for the NUL the component writes after the bytes.
-    QByteArray bytes(end - start + 1, Qt::Uninitialized);
-    SendScintilla(SCI_GETTEXTRANGE, start, end, bytes.data());
-    bytes.chop(1);
-    return bytes;
 }
 
 QByteArray EditorWindow::LineEnd() const {
@@ -109,26 +121,19 @@ QByteArray EditorWindow::LineEnd() const {
     }
 }
 
-// The selected ranges, a rectangle's rows top to bottom.
-std::vector<std::pair<Position, Position>> EditorWindow::SelectedRanges() const {
-    std::vector<std::pair<Position, Position>> ranges;
-    const Position count = Send(SCI_GETSELECTIONS);
-    for (Position i = 0; i < count; ++i)
-        ranges.emplace_back(Send(SCI_GETSELECTIONNSTART, i), Send(SCI_GETSELECTIONNEND, i));
-    if (Send(SCI_SELECTIONISRECTANGLE))
-        std::sort(ranges.begin(), ranges.end());
-    return ranges;
-}
-
 // As the component copies a selection: the ranges one after the other, each
 // row of a rectangle followed by a line end.
 QByteArray EditorWindow::SelectedBytes() const {
     const bool rectangle = Send(SCI_SELECTIONISRECTANGLE) != 0;
     if (Send(SCI_GETSELECTIONS) == 1 && !rectangle)
-        return BytesBetween(Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND));
+        return BytesBetween(*this, Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND));
+    std::vector<Selection> ranges = Selections(*this);
+    if (rectangle) // its rows top to bottom, however it was drawn
+        std::sort(ranges.begin(), ranges.end(),
+                  [](const Selection& a, const Selection& b) { return a.start < b.start; });
     QByteArray bytes;
-    for (const auto& [start, end] : SelectedRanges()) {
-        bytes += BytesBetween(start, end);
+    for (const Selection& range : ranges) {
+        bytes += BytesBetween(*this, range.start, range.end);
         if (rectangle)
             bytes += LineEnd();
     }
@@ -157,7 +162,8 @@ void EditorWindow::Cut() {
 
 void EditorWindow::CopyLines() {
     const auto [start, end] = SelectedLines();
-    QApplication::clipboard()->setMimeData(MimeDataForBytes(BytesBetween(start, end), false));
+    QApplication::clipboard()->setMimeData(
+        MimeDataForBytes(BytesBetween(*this, start, end), false));
 }
 
 void EditorWindow::CutLines() {
@@ -245,11 +251,10 @@ void EditorWindow::PasteSelectionAt(const QPoint& point) {
 // the place it lands moves up by what went before it.
 void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind) {
     if (kind != DropKind::FromElsewhere) {
-        const auto ranges = SelectedRanges();
         const Position first = Send(SCI_GETSELECTIONSTART), last = Send(SCI_GETSELECTIONEND);
         const bool onEdge = position == first || position == last;
-        for (const auto& [start, end] : ranges) {
-            if (position >= start && position <= end &&
+        for (const Selection& range : Selections(*this)) {
+            if (position >= range.start && position <= range.end &&
                 !(onEdge && kind == DropKind::CopyOfSelection)) {
                 Send(SCI_SETEMPTYSELECTION, position);
                 return;
@@ -264,9 +269,9 @@ void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, D
     Send(SCI_BEGINUNDOACTION);
     if (moving) {
         Position shift = 0;
-        for (const auto& [start, end] : SelectedRanges())
-            if (position > end)
-                shift += end - start;
+        for (const Selection& range : Selections(*this))
+            if (position > range.end)
+                shift += range.end - range.start;
         SendScintilla(SCI_REPLACESEL, "");
         position -= shift;
     }
@@ -322,7 +327,7 @@ bool EditorWindow::RunClipboardKey(const QKeyEvent& key) {
 }
 
 bool EditorWindow::canInsertFromMimeData(const QMimeData* source) const {
-    return IsPasteable(source);
+    return IsPasteable(source) || !DroppedFiles(source).isEmpty();
 }
 
 QByteArray EditorWindow::fromMimeData(const QMimeData* source, bool& rectangular) const {
@@ -343,8 +348,23 @@ void EditorWindow::contextMenuEvent(QContextMenuEvent* event) {
     menu->exec(event->globalPos());
 }
 
+// Files dropped from a file manager are opened, not inserted; they are only
+// ever copied, so that the file manager never removes what it dragged.
 void EditorWindow::dropEvent(QDropEvent* event) {
     const QMimeData* data = event->mimeData();
+    if (transferring) {
+        event->ignore();
+        return;
+    }
+    const QList<QByteArray> files = DroppedFiles(data);
+    if (!files.isEmpty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        QDragLeaveEvent leave;
+        QsciScintillaBase::dragLeaveEvent(&leave);
+        emit FilesDropped(files);
+        return;
+    }
     if (data->hasUrls()) {
         QsciScintillaBase::dropEvent(event);
         return;

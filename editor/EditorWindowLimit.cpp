@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 
 #include "editor/EditorWindow.h"
+#include "editor/Selections.h"
 
 bool EditorWindow::Accepts(Position inserted, Position removed) const {
     return inserted >= 0 && Send(SCI_GETLENGTH) - removed + inserted <= sizeLimit;
@@ -15,8 +16,8 @@ bool EditorWindow::Accepts(Position inserted, Position removed) const {
 
 Position EditorWindow::SelectionLength() const {
     Position length = 0;
-    for (const auto& [start, end] : SelectedRanges())
-        length += end - start;
+    for (const Selection& range : Selections(*this))
+        length += range.end - range.start;
     return length;
 }
 

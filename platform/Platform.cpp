@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -145,6 +146,10 @@ bool QtDesktop::GetSaveFileName(QWidget* owner, const FileDialogRequest& request
 
 void QtDesktop::PostQuitMessage(int status) {
     QCoreApplication::exit(status);
+}
+
+void AnswerWaitingEvents() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 Desktop& CurrentDesktop() {

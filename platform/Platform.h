@@ -84,6 +84,11 @@ class QtDesktop : public Desktop {
                                            bool cancellable) override;
 };
 
+// Lets the event loop handle what has arrived other than input, so that the
+// windows repaint and the desktop sees the program answer while long work
+// goes on; keys and clicks wait for the work's end (or its progress window).
+void AnswerWaitingEvents();
+
 // The desktop in use; QtDesktop unless another was installed.
 Desktop& CurrentDesktop();
 // Installs desktop (not owned), or the Qt one again when given nullptr.

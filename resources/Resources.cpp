@@ -19,15 +19,36 @@ const MenuItemResource editItems[] = {
     {IDM_SELECTALL, "Select A&ll\tCtrl+A"},
 };
 
+const MenuItemResource searchItems[] = {
+    {IDM_FIND, "&Find...\tCtrl+F"},
+    {IDM_FINDNEXT, "Find &Next\tF3"},
+    {IDM_FINDPREVIOUS, "Find &Previous\tShift+F3"},
+    {IDM_REPLACE, "&Replace...\tCtrl+H"},
+    {IDM_GOTOLINE, "&Go to Line...\tCtrl+G"},
+};
+
 const PopupResource popups[] = {
     {"&File", fileItems, sizeof fileItems / sizeof fileItems[0]},
     {"&Edit", editItems, sizeof editItems / sizeof editItems[0]},
+    {"&Search", searchItems, sizeof searchItems / sizeof searchItems[0]},
 };
 
 const AcceleratorResource accelerators[] = {
-    {"Ctrl+A", IDM_SELECTALL}, {"Ctrl+C", IDM_COPY},  {"Ctrl+N", IDM_NEW}, {"Ctrl+O", IDM_OPEN},
-    {"Ctrl+S", IDM_SAVE},      {"Ctrl+V", IDM_PASTE}, {"Del", IDM_DELETE}, {"Ctrl+X", IDM_CUT},
-    {"Ctrl+Y", IDM_REDO},      {"Ctrl+Z", IDM_UNDO},
+    {"Ctrl+A", IDM_SELECTALL},
+    {"Ctrl+C", IDM_COPY},
+    {"Ctrl+N", IDM_NEW},
+    {"Ctrl+O", IDM_OPEN},
+    {"Ctrl+S", IDM_SAVE},
+    {"Ctrl+V", IDM_PASTE},
+    {"Del", IDM_DELETE},
+    {"Ctrl+X", IDM_CUT},
+    {"Ctrl+Y", IDM_REDO},
+    {"Ctrl+Z", IDM_UNDO},
+    {"Ctrl+F", IDM_FIND},
+    {"F3", IDM_FINDNEXT},
+    {"Shift+F3", IDM_FINDPREVIOUS},
+    {"Ctrl+H", IDM_REPLACE},
+    {"Ctrl+G", IDM_GOTOLINE},
 };
 
 } // namespace

@@ -14,6 +14,11 @@ enum CommandId : unsigned short {
     IDM_PASTE = 40010,
     IDM_DELETE = 40011,
     IDM_SELECTALL = 40012,
+    IDM_FIND = 40013,
+    IDM_FINDNEXT = 40014,
+    IDM_FINDPREVIOUS = 40015,
+    IDM_REPLACE = 40016,
+    IDM_GOTOLINE = 40017,
 };
 
 // A menu item; id 0 is a separator. A tab in the label separates the text from

@@ -15,23 +15,12 @@
 #include <memory>
 #include <random>
 
-#include "editor/DocumentText.h"
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 #include "tests/TestSupport.h"
 
 namespace {
-
-constexpr unsigned SCI_GETCURRENTPOS = 2008;
-constexpr unsigned SCI_SETSEL = 2160;
-constexpr unsigned SCI_DOCUMENTSTART = 2316;
-constexpr unsigned SCI_CHARRIGHT = 2306;
-constexpr unsigned SCI_DELETERANGE = 2645;
-constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-constexpr unsigned SCI_GETSELECTIONSTART = 2143;
-constexpr unsigned SCI_GETSELECTIONEND = 2145;
-constexpr unsigned SCI_SETREADONLY = 2171;
 
 const std::vector<int> textChanges = {QAccessible::TextInserted, QAccessible::TextRemoved,
                                       QAccessible::TextUpdated};
@@ -793,7 +782,7 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
     // The same work at both ends: reading around an offset, moving the caret
     // there, and typing a key there with its events.
     auto bytesReadAround = [&](int offset) {
-        const long long before = AccessibilityBytesRead();
+        const long long before = ScreenReaderBytesRead();
         int start, end;
         text->text(offset - 10, offset + 10);
         text->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
@@ -805,7 +794,7 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
         TypeKeys("x");
         EXPECT_FALSE(TextEvents().empty());
         reader->Clear();
-        return AccessibilityBytesRead() - before;
+        return ScreenReaderBytesRead() - before;
     };
     const long long atStart = bytesReadAround(20);
     const long long atEnd = bytesReadAround(count - 20);
@@ -821,7 +810,7 @@ using ScreenReaderArrivalTest = EditorTest;
 TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) {
     // Without a reader only the insertion check, whose cost does not grow
     // with the document, is asked of the component.
-    const long unread = QsciScintillaBase::SC_MOD_INSERTCHECK;
+    const long unread = SC_MOD_INSERTCHECK;
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
     TypeText("<p>before</p>");
     {
@@ -838,10 +827,10 @@ TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) 
     }
     // Gone again: no per-change work left behind.
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
-    const long long bytesRead = AccessibilityBytesRead();
+    const long long bytesRead = ScreenReaderBytesRead();
     TypeText("<p>after</p>");
     QApplication::processEvents();
-    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
+    EXPECT_EQ(ScreenReaderBytesRead(), bytesRead);
 }
 
 TEST_F(ScreenReaderArrivalTest, APlainInterfaceQtKeptForTheEditorIsReplaced) {

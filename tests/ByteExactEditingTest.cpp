@@ -28,7 +28,7 @@ class ByteExactEditingTest : public EditorTest {
     EditorWindow* Editor() { return theApp.editorWindow; }
 
     void Select(Position start, Position end) {
-        theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start), end);
+        theApp.SendEditor(SCI_SETSEL, static_cast<unsigned long>(start), end);
     }
 
     void GoTo(Position position) {
@@ -154,7 +154,6 @@ TEST_F(ByteExactEditingTest, PasteReplacesTheSelectionInOneUndoStep) {
     QApplication::clipboard()->setMimeData(MimeDataForBytes(QByteArray("2\0\r\n", 4), false));
     Command(IDM_PASTE);
     EXPECT_EQ(EditorText(), std::string("one 2\0\r\n three", 14));
-    constexpr unsigned SCI_GETCURRENTPOS = 2008;
     EXPECT_EQ(theApp.SendEditor(SCI_GETCURRENTPOS), 8) << "the caret follows the pasted bytes";
     Command(IDM_UNDO);
     EXPECT_EQ(EditorText(), "one two three");
@@ -219,8 +218,6 @@ TEST_F(ByteExactEditingTest, TheComponentsOwnCopiesGiveTheSelectionsBytes) {
 TEST_F(ByteExactEditingTest, RectangularSelectionsTravelAsRows) {
     // Rows of the same glyphs, so that the columns are the same bytes.
     Open(std::string("a\0b1\na\0b2\n", 10));
-    constexpr unsigned SCI_SETRECTANGULARSELECTIONANCHOR = 2590;
-    constexpr unsigned SCI_SETRECTANGULARSELECTIONCARET = 2588;
     theApp.SendEditor(SCI_SETRECTANGULARSELECTIONANCHOR, 0);
     theApp.SendEditor(SCI_SETRECTANGULARSELECTIONCARET, 8); // columns 0 to 3 of both lines
     Command(IDM_COPY);
@@ -269,9 +266,8 @@ TEST_F(ByteExactEditingTest, DropsInsertTheDroppedBytesUnconverted) {
     using Kind = EditorWindow::DropKind;
     Open("<a>\r\n<b>\r\n");
     // Dragged in from another program and dropped at the start of the second line.
-    const QPoint point(
-        int(Editor()->SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, 5L)) + 1,
-        int(Editor()->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, 5L)) + 2);
+    const QPoint point(int(Editor()->SendScintilla(SCI_POINTXFROMPOSITION, 0UL, 5L)) + 1,
+                       int(Editor()->SendScintilla(SCI_POINTYFROMPOSITION, 0UL, 5L)) + 2);
     std::unique_ptr<QMimeData> data(MimeDataForBytes(QByteArray("x\0\ny", 4), false));
     QDragEnterEvent enter(point, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(Editor()->viewport(), &enter);

@@ -37,7 +37,7 @@ class DocumentLimitTest : public EditorTest {
     }
 
     void Select(Position start, Position end) {
-        theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start), end);
+        theApp.SendEditor(SCI_SETSEL, static_cast<unsigned long>(start), end);
     }
 
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -138,8 +138,8 @@ TEST_F(DocumentLimitTest, APasteOverASelectionIsCheckedBeforeAnythingChanges) {
     SetClipboard("0123456789"); // 60 - 2 + 10 > 64
     Command(IDM_PASTE);
     EXPECT_EQ(EditorText(), text) << "the selection is still there";
-    EXPECT_EQ(theApp.SendEditor(QsciScintillaBase::SCI_GETSELECTIONSTART), 10);
-    EXPECT_EQ(theApp.SendEditor(QsciScintillaBase::SCI_GETSELECTIONEND), 12);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONSTART), 10);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONEND), 12);
     EXPECT_EQ(Refusals(), 1);
 
     SetClipboard("012345"); // exactly to the limit
@@ -192,7 +192,7 @@ TEST_F(DocumentLimitTest, DropsAreCheckedButAMoveWithinAlwaysFits) {
     Select(0, 4);
     Editor()->Drop(10, "dddd", false, EditorWindow::DropKind::MoveOfSelection);
     EXPECT_EQ(EditorText(), text);
-    EXPECT_EQ(theApp.SendEditor(QsciScintillaBase::SCI_GETSELECTIONSTART), 6);
+    EXPECT_EQ(theApp.SendEditor(SCI_GETSELECTIONSTART), 6);
     EXPECT_EQ(Refusals(), 1);
 }
 

@@ -66,9 +66,38 @@ TEST_F(DocumentTest, FilesRoundTripByteForByte) {
         EXPECT_EQ(message.type, platform::MB_YESNO) << "not the replace question: " << message.text;
 }
 
+// A range is read within the document, followed by a NUL, and nothing is
+// written outside the room the caller gave: past the end, before the start or
+// backwards.
+TEST_F(DocumentTest, TextRangesStayWithinTheDocumentAndTheBuffer) {
+    AddText(std::string("ab\0cdef", 7));
+    const struct {
+        Position start, end;
+        std::string expected; // what lands in the buffer, NUL included
+    } cases[] = {
+        {0, 7, std::string("ab\0cdef\0", 8)},
+        {2, 4, std::string("\0c\0", 3)},
+        {3, 3, std::string("\0", 1)},
+        {5, 12, std::string("ef\0", 3)},
+        {-3, 2, std::string("ab\0", 3)},
+        {9, 12, std::string("\0", 1)},
+        {4, 2, ""},
+    };
+    for (const auto& c : cases) {
+        // Room for end - start + 1 bytes, between guards that must stay.
+        const size_t room = size_t(std::max<Position>(c.end - c.start + 1, 0));
+        std::string buffer(room + 8, '#');
+        theApp.GetTextRange(c.start, c.end, buffer.data() + 4);
+        const std::string written = buffer.substr(4, c.expected.size());
+        EXPECT_EQ(written, c.expected) << c.start << ".." << c.end;
+        EXPECT_EQ(buffer.substr(0, 4), "####") << c.start << ".." << c.end;
+        EXPECT_EQ(buffer.find_first_not_of('#', 4 + c.expected.size()), std::string::npos)
+            << c.start << ".." << c.end;
+    }
+}
+
 TEST_F(DocumentTest, LoadPutsTheCaretAtTheStartWithAnEmptyUndoHistory) {
     Opened("page.html", "<p>hello</p>");
-    constexpr unsigned SCI_GETCURRENTPOS = 2008;
     EXPECT_EQ(theApp.SendEditor(SCI_GETCURRENTPOS), 0);
     Command(IDM_UNDO);
     EXPECT_EQ(EditorText(), "<p>hello</p>");

@@ -14,24 +14,6 @@ namespace {
 using platform::IDNO;
 using platform::IDYES;
 
-// Runs change once, after the first block of the next load has been read.
-class ChangeDuringRead {
-  public:
-    explicit ChangeDuringRead(std::function<void()> change) {
-        FileReader::SetBlockReadHookForTests([this, change] {
-            if (!done) {
-                done = true;
-                change();
-            }
-        });
-    }
-    ~ChangeDuringRead() { FileReader::SetBlockReadHookForTests(nullptr); }
-    bool Done() const { return done; }
-
-  private:
-    bool done = false;
-};
-
 // Four blocks and a bit, each byte telling where it was.
 std::string Generation(char tag) {
     std::string bytes(4 * 131072 + 100, tag);
@@ -50,12 +32,20 @@ void WriteOldFile(const std::string& path, const std::string& bytes) {
 
 class FileChangeTest : public EditorTest {
   protected:
-    // Loads a file that change alters part-way through the read.
+    // Loads a file that change alters part-way through the read: once the
+    // first block is in, when the load reports its progress.
     void LoadWhileChanging(const std::string& path, std::function<void()> change) {
         AddText("current text");
-        ChangeDuringRead during(std::move(change));
+        bool done = false;
+        desktop.duringProgress = [&] {
+            if (!done) {
+                done = true;
+                change();
+            }
+        };
         theApp.LoadFile(path);
-        ASSERT_TRUE(during.Done()) << "the read never reached the change";
+        desktop.duringProgress = nullptr;
+        ASSERT_TRUE(done) << "the read never reached the change";
     }
 
     void ExpectReadRefused(const std::string& path) {

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr unsigned SCI_GETSTYLEAT = 2010;
 constexpr int SCE_H_TAG = 1;
 constexpr int SCE_H_DEFAULT = 0;
 

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "editor/DocumentText.h"
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
 
@@ -76,17 +75,14 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
     // Only the check before each insertion, which costs the same whatever
     // the document's size.
-    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-    constexpr unsigned SCI_GETLINECHARACTERINDEX = 2710;
     auto expectNothingPerChange = [&](const char* when) {
         // No change notifications but the insertion check, no character
         // index in the component.
-        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), QsciScintillaBase::SC_MOD_INSERTCHECK)
-            << when;
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), SC_MOD_INSERTCHECK) << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
     // Nor any reading of the text for screen readers.
-    const long long bytesRead = AccessibilityBytesRead();
+    const long long bytesRead = ScreenReaderBytesRead();
     expectNothingPerChange("at start-up");
     TypeText("<p>typed</p>");
     expectNothingPerChange("after typing");
@@ -95,22 +91,20 @@ TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     theApp.LoadFile(path);
     QApplication::processEvents();
     expectNothingPerChange("after a load");
-    EXPECT_EQ(AccessibilityBytesRead(), bytesRead);
+    EXPECT_EQ(ScreenReaderBytesRead(), bytesRead);
 
     // A screen reader that comes and goes leaves nothing behind.
     { ActiveAccessibility reader; }
-    const long long afterReader = AccessibilityBytesRead();
+    const long long afterReader = ScreenReaderBytesRead();
     TypeText("<p>more</p>");
     QApplication::processEvents();
     expectNothingPerChange("after a screen reader left");
-    EXPECT_EQ(AccessibilityBytesRead(), afterReader);
+    EXPECT_EQ(ScreenReaderBytesRead(), afterReader);
 }
 
 TEST_F(LoadGuardTest, AScreenReaderNeverGetsTheNotificationsThatCountFromTheStart) {
     // QScintilla answers the notifications sent after an insertion or a
     // deletion by counting characters from the start of the document.
-    constexpr unsigned SCI_GETMODEVENTMASK = 2378;
-    constexpr long SC_MOD_INSERTTEXT = 0x1, SC_MOD_DELETETEXT = 0x2;
     ActiveAccessibility reader;
     const long mask = theApp.SendEditor(SCI_GETMODEVENTMASK);
     EXPECT_NE(mask, 0) << "the screen reader hears of no change at all";

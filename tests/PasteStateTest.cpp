@@ -146,7 +146,7 @@ TEST_F(PasteStateTest, RefreshingTheMenusAsksTheClipboardNothing) {
 // bytes as for text.
 TEST_F(PasteStateTest, ACopyInsideVarneEnablesPasteAtOnce) {
     AddText("line one\nline two\n");
-    theApp.SendEditor(QsciScintillaBase::SCI_SETSEL, 0UL, 4);
+    theApp.SendEditor(SCI_SETSEL, 0UL, 4);
     const struct {
         const char* what;
         Qt::Key key;
@@ -171,10 +171,10 @@ TEST_F(PasteStateTest, ACopyInsideVarneEnablesPasteAtOnce) {
 TEST_F(PasteStateTest, ReadOnlyEditorGreysPasteWhateverTheClipboardHolds) {
     QApplication::clipboard()->setText("text");
     ASSERT_TRUE(MenuEnabled(IDM_PASTE));
-    theApp.editorWindow->SendScintilla(QsciScintillaBase::SCI_SETREADONLY, 1UL);
+    theApp.editorWindow->SendScintilla(SCI_SETREADONLY, 1UL);
     theApp.UpdateMenus();
     EXPECT_FALSE(MenuEnabled(IDM_PASTE));
-    theApp.editorWindow->SendScintilla(QsciScintillaBase::SCI_SETREADONLY, 0UL);
+    theApp.editorWindow->SendScintilla(SCI_SETREADONLY, 0UL);
 }
 
 } // namespace

@@ -73,11 +73,6 @@ bool IsRoot() {
 
 class SaveIntegrityTest : public EditorTest {
   protected:
-    void TearDown() override {
-        SetSaveCheckedHook(nullptr);
-        EditorTest::TearDown();
-    }
-
     // Loads the file, adds text at the start and saves.
     void EditAndSave(const std::string& path, const std::string& added) {
         theApp.LoadFile(path);
@@ -162,10 +157,10 @@ TEST_F(SaveIntegrityTest, AFileSwappedForALinkAfterTheCheckIsNotWrittenThrough) 
     theApp.LoadFile(path);
     AddText("new ");
 
-    SetSaveCheckedHook([&] {
+    theApp.onSaveChecked = [&] {
         ASSERT_EQ(::symlink(victim.c_str(), dir.Path("swap").c_str()), 0);
         ASSERT_EQ(::rename(dir.Path("swap").c_str(), path.c_str()), 0);
-    });
+    };
     Command(IDM_SAVE);
     EXPECT_NE(LastMessage().find("Another file took its place"), std::string::npos)
         << LastMessage();
@@ -183,10 +178,10 @@ TEST_F(SaveIntegrityTest, AFileReplacedByAnotherAfterTheCheckIsNotWritten) {
     theApp.LoadFile(path);
     AddText("new ");
 
-    SetSaveCheckedHook([&] {
+    theApp.onSaveChecked = [&] {
         WriteBytes(dir.Path("other"), "someone else's");
         ASSERT_EQ(::rename(dir.Path("other").c_str(), path.c_str()), 0);
-    });
+    };
     Command(IDM_SAVE);
     EXPECT_NE(LastMessage().find("Another file took its place"), std::string::npos)
         << LastMessage();
@@ -195,7 +190,7 @@ TEST_F(SaveIntegrityTest, AFileReplacedByAnotherAfterTheCheckIsNotWritten) {
     EXPECT_EQ(ReadBytes(dir.Path("second-link")), "old");
 
     // Their file is not taken for the one Varne read.
-    SetSaveCheckedHook(nullptr);
+    theApp.onSaveChecked = nullptr;
     desktop.answers = {platform::IDNO};
     Command(IDM_SAVE);
     EXPECT_NE(LastMessage().find("has changed on disk"), std::string::npos) << LastMessage();

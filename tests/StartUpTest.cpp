@@ -81,7 +81,7 @@ TEST_F(StartUpTest, EditorFollowsTheFrameSizeButNotMinimising) {
 
 TEST_F(StartUpTest, MenuBarHasTheFixedItemsAllEnabledButTheFollowedOnes) {
     const QList<QAction*> bar = Frame()->menuBar()->actions();
-    ASSERT_EQ(bar.size(), 2);
+    ASSERT_EQ(bar.size(), 3);
     EXPECT_EQ(bar[0]->text(), "&File");
     EXPECT_EQ(bar[1]->text(), "&Edit");
 
@@ -111,6 +111,10 @@ TEST_F(StartUpTest, MenuBarHasTheFixedItemsAllEnabledButTheFollowedOnes) {
     EXPECT_EQ(labels(bar[1]->menu()),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
                            "&Paste\tCtrl+V", "&Delete\tDel", "Select A&ll\tCtrl+A"}));
+    EXPECT_EQ(bar[2]->text(), "&Search");
+    EXPECT_EQ(labels(bar[2]->menu()),
+              QStringList({"&Find...\tCtrl+F", "Find &Next\tF3", "Find &Previous\tShift+F3",
+                           "&Replace...\tCtrl+H", "&Go to Line...\tCtrl+G"}));
 
     const std::pair<unsigned short, const char*> shortcuts[] = {
         {IDM_NEW, "Ctrl+N"},   {IDM_OPEN, "Ctrl+O"}, {IDM_SAVE, "Ctrl+S"},

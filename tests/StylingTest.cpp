@@ -5,15 +5,6 @@
 
 namespace {
 
-constexpr unsigned SCI_GETSTYLEAT = 2010;
-constexpr unsigned SCI_STYLEGETFORE = 2481;
-constexpr unsigned SCI_STYLEGETBACK = 2482;
-constexpr unsigned SCI_STYLEGETBOLD = 2483;
-constexpr unsigned SCI_STYLEGETSIZE = 2485;
-constexpr unsigned SCI_STYLEGETFONT = 2486;
-constexpr unsigned SCI_STYLEGETEOLFILLED = 2487;
-constexpr unsigned SCI_COLOURISE = 4003;
-
 struct Look {
     long fore;
     long back;

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
@@ -174,6 +175,10 @@ std::string EditorTest::Caption() {
 
 bool EditorTest::MenuEnabled(unsigned short id) {
     return theApp.frameWindow->IsMenuItemEnabled(id);
+}
+
+long long ScreenReaderBytesRead() {
+    return theApp.editorWindow->Accessibility().Source().BytesRead();
 }
 
 int main(int argc, char* argv[]) {

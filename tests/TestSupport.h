@@ -124,6 +124,10 @@ class ScopedTmpfs {
     bool mounted = false;
 };
 
+// Bytes the editor has read out of the component for screen readers since
+// it started: what their queries and the index of offsets cost.
+long long ScreenReaderBytesRead();
+
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 

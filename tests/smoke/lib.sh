@@ -112,6 +112,15 @@ start_varne() {
     activate "$frame" || fail "the Varne window did not get the focus; $(shown_windows)"
 }
 
+# Starts the editor on the command line's arguments, as `varne ARGUMENT...`
+# from the current folder, and waits for its frame to have the focus.
+start_varne_with() {
+    "$VARNE" "$@" >"$work/varne.log" 2>&1 &
+    app=$!
+    frame=$(wait_window '^Varne - ') || fail "no Varne window; $(shown_windows)"
+    activate "$frame" || fail "the Varne window did not get the focus; $(shown_windows)"
+}
+
 caption() { xdotool getwindowname "$frame"; }
 
 # Returns once Varne has handled every X event it had been sent so far (what
