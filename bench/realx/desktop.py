@@ -361,6 +361,8 @@ class Varne:
         if not dialog:
             raise Failed("no Open File dialog with the focus")
         self.type_text(path)
+        # The dialog looks up what is typed as it comes; that is not the open.
+        self.wait_quiet()
         used = self.cpu.seconds()
         self.press("Return", into=dialog)
         confirmed = time.monotonic()

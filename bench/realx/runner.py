@@ -119,11 +119,13 @@ class Run:
             self.window_size = varne.geometry()
         return varne
 
-    def start_and_open(self, page, env=None):
-        """A fresh Varne with the page open; returns it, the seconds from the
-        process's start until the window answers with the page loaded (the
-        time spent in the dialog left out) and the CPU spent meanwhile."""
-        if self.open_with == "argument":
+    def start_and_open(self, page, env=None, via=None):
+        """A fresh Varne with the page open, through the command line or the
+        Open File dialog (`via`, by default the run's way); returns it, the
+        seconds from the process's start until the window answers with the
+        page loaded (the time spent in the dialog left out) and the CPU spent
+        meanwhile."""
+        if (via or self.open_with) == "argument":
             varne = self.start(argument=page.path, env=env)
             loaded = varne.wait_loaded(page.path)
             return varne, loaded - varne.started, varne.cpu.seconds()

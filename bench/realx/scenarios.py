@@ -24,6 +24,11 @@ KEY_END = Row("CPU per key at the end, until quiet: median / max", "ms", MEDIAN_
 PEAK = Row("peak memory (VmHWM) after the keys", "MiB", target=280)
 PING_CPU = Row("CPU of one ping, included in the rows above", "ms")
 LINE_OPEN = Row("open 10 MiB on one line until the window answers", "s", target=3)
+LINE_OPEN_CPU = Row("open 10 MiB on one line: CPU", "s")
+# Opened from the command line, a page is loaded before the window has its
+# size; these show what that costs beside the dialog.
+OPEN_DIALOG = Row("start + open through the Open File dialog", "s")
+LINE_OPEN_DIALOG = Row("open 10 MiB on one line through the Open File dialog", "s")
 LINE_KEY_2 = Row("CPU per key at the end of a 2 MiB line: median / max", "ms", MEDIAN_MAX,
                  target=200)
 LINE_KEY_10 = Row("CPU per key at the end of a 10 MiB line: median / max", "ms", MEDIAN_MAX,
@@ -31,9 +36,10 @@ LINE_KEY_10 = Row("CPU per key at the end of a 10 MiB line: median / max", "ms",
 
 SECTIONS = [
     Section(f"{PAGE.name()} of generated HTML (medians of {OPENS} opens, of {KEYS} keys a place)",
-            [OPEN, OPEN_CPU, AFTER_OPEN, AFTER_OPEN_PING, ONE_KEY, ONE_KEY_BUSY, CTRL_END,
-             KEY_START, KEY_MIDDLE, KEY_END, PEAK, PING_CPU]),
-    Section("the same markup minified to one line", [LINE_OPEN, LINE_KEY_2, LINE_KEY_10]),
+            [OPEN, OPEN_CPU, OPEN_DIALOG, AFTER_OPEN, AFTER_OPEN_PING, ONE_KEY, ONE_KEY_BUSY,
+             CTRL_END, KEY_START, KEY_MIDDLE, KEY_END, PEAK, PING_CPU]),
+    Section("the same markup minified to one line",
+            [LINE_OPEN, LINE_OPEN_CPU, LINE_OPEN_DIALOG, LINE_KEY_2, LINE_KEY_10]),
 ]
 
 
@@ -65,8 +71,16 @@ def keys_in_places(run):
 
 
 def open_one_line(run):
-    _, seconds, _ = run.start_and_open(LINE_10)
+    _, seconds, cpu = run.start_and_open(LINE_10)
     run.record(LINE_OPEN, seconds)
+    run.record(LINE_OPEN_CPU, cpu)
+
+
+def open_through_dialog(run):
+    for page, row in ((PAGE, OPEN_DIALOG), (LINE_10, LINE_OPEN_DIALOG)):
+        varne, seconds, _ = run.start_and_open(page, via="dialog")
+        varne.close()
+        run.record(row, seconds)
 
 
 def keys_at_line_end(page, row):
@@ -84,7 +98,10 @@ SCENARIOS = [
                               CTRL_END], open_and_idle, repeat=OPENS),
     Scenario("keys", [PAGE], [KEY_START, KEY_MIDDLE, KEY_END, PEAK, PING_CPU],
              keys_in_places),
-    Scenario("line-open", [LINE_10], [LINE_OPEN], open_one_line, repeat=OPENS),
+    Scenario("line-open", [LINE_10], [LINE_OPEN, LINE_OPEN_CPU], open_one_line,
+             repeat=OPENS),
+    Scenario("dialog-open", [PAGE, LINE_10], [OPEN_DIALOG, LINE_OPEN_DIALOG], open_through_dialog,
+             repeat=OPENS),
     Scenario("line-keys-2", [LINE_2], [LINE_KEY_2], keys_at_line_end(LINE_2, LINE_KEY_2)),
     Scenario("line-keys-10", [LINE_10], [LINE_KEY_10], keys_at_line_end(LINE_10, LINE_KEY_10)),
 ]
