@@ -37,10 +37,12 @@ bool EditorApp::Save() {
 
 // Another program may have replaced or rewritten the file since Varne read or
 // last saved it; their version is not written over without asking. A file
-// that is gone holds nothing to lose.
+// that is gone holds nothing to lose. A document with a path but no file read
+// (one named on the command line before it existed) expects no file there:
+// one that has appeared since is someone else's.
 bool EditorApp::OverwriteConfirmed() {
     FileIdentity now;
-    if (!diskIdentity || !IdentifyFile(filePath, now) || now == *diskIdentity)
+    if (!IdentifyFile(filePath, now) || (diskIdentity && now == *diskIdentity))
         return true;
     return platform::CurrentDesktop().MessageBox(
                frameWindow,

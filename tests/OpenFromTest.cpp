@@ -120,6 +120,17 @@ TEST_F(OpenFromTest, TheCommandLineFileOpensAsFromTheDialog) {
     EXPECT_EQ(ReadBytes(fresh), "<b>");
     EXPECT_TRUE(desktop.messages.empty());
 
+    // A file another program makes there meanwhile is not written over unasked.
+    const std::string appeared = dir.Path("appeared.html");
+    theApp.OpenFromCommandLine(appeared);
+    WriteBytes(appeared, "theirs");
+    TypeText("mine");
+    desktop.answers = {platform::IDNO};
+    Command(IDM_SAVE);
+    EXPECT_EQ(ReadBytes(appeared), "theirs");
+    EXPECT_TRUE(theApp.modified);
+    desktop.messages.clear();
+
     // A folder that is not there is found out at Save, not at the start.
     const std::string nowhere = dir.Path("missing/page.html");
     theApp.OpenFromCommandLine(nowhere);

@@ -44,8 +44,11 @@ fail() {
 }
 
 # Xvfb picks a free display itself, so that scripts running at the same time
-# never race for one, and writes its number once it takes connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# never race for one, and writes its number once it takes connections. By
+# default an X server starts over whenever its last client leaves, and a
+# client that connects meanwhile is turned away: the checks below connect and
+# leave before the window manager connects, so the server must not start over.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xserver=$!
 stop_at_exit $xserver
 poll 20 test -s "$work/display" || fail "Xvfb gave no display number"
