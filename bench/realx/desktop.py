@@ -12,8 +12,8 @@ has handled everything queued before the ping.
 Every wait polls with an upper bound; none sleeps a fixed time as a measure.
 """
 import os
-import random
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -52,45 +52,42 @@ class Desktop:
         self.env["XDG_RUNTIME_DIR"] = os.path.join(self.work, "runtime")
         os.mkdir(self.env["HOME"])
         os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
-        # Others' X servers come and go on this machine; a desktop that does
-        # not come up is set up again, on another display.
-        for attempt in range(3):
-            try:
-                self._start_x(width, height)
-                self._start_window_manager()
-                return
-            except Failed as failure:
-                self._stop_processes()
-                if attempt == 2:
-                    shutil.rmtree(self.work, ignore_errors=True)
-                    raise failure
-            except BaseException:
-                self.close()
-                raise
+        try:
+            self._start_x(width, height)
+            self._start_window_manager()
+        except BaseException:
+            self.close()
+            raise
 
     def _start_x(self, width, height):
-        # A display number of its own, far from the low ones that servers
-        # choosing their number themselves (the smoke tests') take.
-        used = set(os.listdir("/tmp/.X11-unix")) if os.path.isdir("/tmp/.X11-unix") else set()
-        with open("/proc/net/unix") as sockets:
-            used |= {line.split("/")[-1].strip() for line in sockets if ".X11-unix/X" in line}
-        free = [n for n in range(200, 900)
-                if f"X{n}" not in used and not os.path.exists(f"/tmp/.X{n}-lock")]
-        display = ":" + str(random.choice(free))
+        # Xvfb picks a free display itself and writes its number once it
+        # listens. By default it starts over whenever its last client leaves,
+        # turning away one that connects meanwhile, as the window manager
+        # would after the check that Xvfb answers: -noreset.
+        read_end, write_end = os.pipe()
         with open(os.path.join(self.work, "xvfb.log"), "w") as log:
-            server = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{width}x{height}x24",
-                                       "-nolisten", "tcp"],
-                                      stdout=subprocess.DEVNULL, stderr=log)
+            server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                       f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
+                                      pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                      stderr=log)
         self.processes.append(server)
-        self.env["DISPLAY"] = display
-
-        def answers():
-            if server.poll() is not None:
-                raise Failed(f"Xvfb on {display} ended" + self._log("xvfb.log"))
-            return self.xdotool("getdisplaygeometry") is not None
-
-        if not poll(20, answers):
-            raise Failed(f"Xvfb on {display} does not answer" + self._log("xvfb.log"))
+        os.close(write_end)
+        # The number and its line end may come in two writes; closing the
+        # pipe before the second would end the server.
+        text = b""
+        deadline = time.monotonic() + 20
+        while not text.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], deadline - time.monotonic())
+            chunk = os.read(read_end, 64) if ready else b""
+            if not chunk:
+                break
+            text += chunk
+        os.close(read_end)
+        if not text.strip().isdigit():
+            raise Failed("Xvfb gave no display number" + self._log("xvfb.log"))
+        self.env["DISPLAY"] = ":" + text.decode().strip()
+        if not poll(20, lambda: self.xdotool("getdisplaygeometry") is not None):
+            raise Failed(f"Xvfb on {self.env['DISPLAY']} does not answer" + self._log("xvfb.log"))
 
     def _start_window_manager(self):
         with open(os.path.join(self.work, "openbox.log"), "w") as log:
@@ -121,7 +118,7 @@ class Desktop:
                               text=True)
         return done.stdout if done.returncode == 0 else None
 
-    def _stop_processes(self):
+    def close(self):
         for process in reversed(self.processes):
             if process.poll() is None:
                 process.terminate()
@@ -130,10 +127,6 @@ class Desktop:
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait()
-        self.processes = []
-
-    def close(self):
-        self._stop_processes()
         shutil.rmtree(self.work, ignore_errors=True)
 
 
