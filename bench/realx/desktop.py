@@ -38,6 +38,16 @@ def poll(seconds, predicate, interval=0.02):
         time.sleep(interval)
 
 
+def log_tail(path):
+    """The end of a log, to say in a failure what a program wrote."""
+    try:
+        with open(path, errors="replace") as log:
+            text = log.read()[-600:].strip()
+    except OSError:
+        text = ""
+    return f"; it wrote: {text}" if text else ""
+
+
 class Desktop:
     def __init__(self, width=1280, height=800):
         self.size = f"{width}x{height}"
@@ -105,12 +115,7 @@ class Desktop:
             raise Failed("openbox did not start" + self._log("openbox.log"))
 
     def _log(self, name):
-        try:
-            with open(os.path.join(self.work, name), errors="replace") as log:
-                text = log.read()[-600:].strip()
-        except OSError:
-            text = ""
-        return f"; its log: {text}" if text else ""
+        return log_tail(os.path.join(self.work, name))
 
     def xdotool(self, *arguments):
         """Runs xdotool; returns its output, or None if it failed."""
@@ -176,7 +181,7 @@ class Varne:
         self.programs = programs
         self.log_path = os.path.join(desktop.work, "varne.log")
         command = [programs.varne] + ([argument] if argument else [])
-        env = dict(desktop.env, QT_QPA_PLATFORM="xcb", **(env or {}))
+        env = {**desktop.env, "QT_QPA_PLATFORM": "xcb", **(env or {})}
         with open(self.log_path, "ab") as log:
             self.started = time.monotonic()
             self.process = subprocess.Popen(command, env=env, stdout=log,
@@ -186,7 +191,7 @@ class Varne:
             self.cpu = processcpu.ProcessCpu(self.process.pid)
             found = poll(30, self._find_frame)
             if not found:
-                raise Failed("no Varne window within 30 s" + self._log_tail())
+                raise Failed("no Varne window within 30 s" + log_tail(self.log_path))
             self.frame = found
             self.pinger = Pinger(programs.x_helper, desktop, self.frame)
             self.answered = self.wait_answer()
@@ -200,16 +205,8 @@ class Varne:
                                      str(self.process.pid), "--name", "^Varne - ")
         if self.process.poll() is not None:
             raise Failed(f"Varne exited with status {self.process.returncode}" +
-                         self._log_tail())
+                         log_tail(self.log_path))
         return found.split()[0] if found else None
-
-    def _log_tail(self):
-        try:
-            with open(self.log_path, errors="replace") as log:
-                text = log.read()[-400:].strip()
-        except OSError:
-            text = ""
-        return f"; it wrote: {text}" if text else ""
 
     def has_focus(self, window=None):
         return (self.desktop.xdotool("getwindowfocus") or "").strip() == (window or self.frame)
@@ -248,6 +245,7 @@ class Varne:
         return time.monotonic()
 
     def ping(self, limit):
+        """One ping's latency in milliseconds, or None after `limit` seconds."""
         return self.pinger.ping(limit)
 
     # Input, as a person gives it.
@@ -383,7 +381,8 @@ class Varne:
             if not self.window_exists("^Varne$"):
                 return answered
             poll(deadline - time.monotonic(), lambda: not self.window_exists("^Varne$"))
-        raise Failed(f"the progress window stayed {self.ANSWER_LIMIT} s")
+        raise Failed(f"a window named 'Varne' (a progress window or a message) stayed "
+                     f"{self.ANSWER_LIMIT} s")
 
     def go_to(self, place):
         """Moves the caret as a person would: "start" and "end" of the
