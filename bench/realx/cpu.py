@@ -51,6 +51,7 @@ class Busy:
     def __init__(self, cpu, wall):
         self.cpu = cpu  # seconds of CPU, all threads
         self.wall = wall  # seconds from its start until the quiet began
+        self.answer = None  # milliseconds until the window answered, where asked
 
 
 def until_quiet(cpu, cpu_at_start, started, limit, after=None):

@@ -279,35 +279,32 @@ class Varne:
 
     def until_quiet(self, cpu_at_start, started, limit=None):
         """Pings (so that what was sent has arrived), then waits until the
-        process is quiet; returns a Busy, or raises Failed at the limit."""
+        process is quiet; returns a Busy whose `answer` is that ping's
+        latency in milliseconds, or raises Failed at the limit."""
         limit = limit or self.KEY_LIMIT
-        seen = self.wait_answer()
-        busy = processcpu.until_quiet(self.cpu, cpu_at_start, started, limit, after=seen)
+        answer = self.pinger.ping(self.ANSWER_LIMIT)
+        if answer is None:
+            raise Failed(f"the window did not answer within {self.ANSWER_LIMIT} s")
+        busy = processcpu.until_quiet(self.cpu, cpu_at_start, started, limit,
+                                      after=time.monotonic())
         if busy is None:
             raise Failed(f"still busy {limit} s later "
                          f"(quiet: {processcpu.QUIET_CPU * 1000:g} ms of CPU in "
                          f"{processcpu.QUIET_WINDOW * 1000:g} ms)")
+        busy.answer = answer
         return busy
 
     def wait_quiet(self, limit=None):
         self.until_quiet(self.cpu.seconds(), time.monotonic(), limit)
 
     def key_cost(self, *keys, limit=None):
-        """Presses the keys; returns the CPU they set off until the process
-        is quiet, as a Busy."""
+        """Presses the keys; returns a Busy: the CPU they set off until the
+        process is quiet, and the milliseconds from their sending until the
+        window answered (`answer`)."""
         started = time.monotonic()
         used = self.cpu.seconds()
         self.press(*keys)
         return self.until_quiet(used, started, limit)
-
-    def key_answer(self, *keys):
-        """Presses the keys; returns the milliseconds from their sending
-        until the window answers."""
-        self.press(*keys)
-        latency = self.pinger.ping(self.ANSWER_LIMIT)
-        if latency is None:
-            raise Failed(f"the window did not answer within {self.ANSWER_LIMIT} s")
-        return latency
 
     def watch(self, seconds, interval=0.05):
         """For `seconds`, pings every `interval`; returns the CPU used
