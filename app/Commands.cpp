@@ -1,7 +1,17 @@
 #include "app/EditorApp.h"
+#include "editor/EditorWindow.h"
 #include "platform/FrameWindow.h"
 
+// Every command passes the door first. Exit closes the window, and waits
+// for a save or is put off until a load is over, as a close does.
 void EditorApp::ExecuteCommand(unsigned short id) {
+    const auto request =
+        id == IDM_EXIT ? TransferDoor::Request::Close : TransferDoor::Request::Command;
+    if (!door.Admits(request, [this, id] {
+            ExecuteCommand(id);
+            UpdateMenus();
+        }))
+        return;
     switch (id) {
     case IDM_NEW:
         if (ConfirmDiscard() != platform::IDCANCEL)
@@ -18,7 +28,7 @@ void EditorApp::ExecuteCommand(unsigned short id) {
         SaveAs();
         break;
     case IDM_EXIT:
-        if (ConfirmDiscard() != platform::IDCANCEL)
+        if (QuitConfirmed())
             platform::CurrentDesktop().PostQuitMessage(0);
         break;
     case IDM_CUT:
@@ -77,7 +87,11 @@ void EditorApp::SetMenuItemEnabled(unsigned short id, bool enabled) {
 void EditorApp::HandleNotification(const NotificationHeader& header) {
     switch (header.code) {
     case SCN_SAVEPOINTREACHED:
-        modified = false;
+        // Back to the text as read or saved, which a journal no longer needs
+        // to rebuild; a recovered text is still unsaved.
+        modified = recovered;
+        if (!recovered && editorWindow && editorWindow->RecordsChanges())
+            StartJournal();
         UpdateMenus();
         break;
     case SCN_SAVEPOINTLEFT:

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/TransferDoor.h"
 #include "document/FileAccess.h"
+#include "document/Journal.h"
 #include "editor/EditorMessages.h"
 #include "editor/Search.h"
 #include "platform/Endings.h"
@@ -17,6 +20,7 @@
 #include "resources/Resources.h"
 
 class QApplication;
+class QTimer;
 class EditorWindow;
 namespace platform {
 class FrameWindow;
@@ -27,6 +31,9 @@ struct SearchRequest;
 
 // Files move between disk and the component in blocks of this many bytes.
 constexpr int blockSize = 131072;
+
+// How reading a text into the document ended.
+enum class LoadResult { whole, failed, cancelled };
 
 class EditorApp {
   public:
@@ -44,6 +51,15 @@ class EditorApp {
     std::string filePath; // bytes; empty for an untitled document
     // The file at filePath as it was last read or saved; none while unknown.
     std::optional<FileIdentity> diskIdentity;
+    // The text came from a recovery journal and has not been saved since, so
+    // it is unsaved even where the component sees no change.
+    bool recovered = false;
+    // How the recovery journal is kept, from the next StartUp on.
+    Journal::Settings journalSettings;
+    // Where filePath's symbolic links led then (ResolveLinks); empty while unknown.
+    std::string diskTarget;
+    // Shut while a file is read or written; every way in passes it.
+    TransferDoor door;
     // Runs in each save once the file it replaces has been checked, just
     // before anything is written (SaveFile's checked): where a test changes
     // the file at the one moment a save counts on it. None until set, and
@@ -53,6 +69,8 @@ class EditorApp {
     // Document state and file transfer (document/Document.cpp).
     void UpdateTitle();
     void NewDocument();
+    // Opens path, or a copy of it that Varne kept, if the person prefers it
+    // (OfferKeptCopy).
     void LoadFile(const std::string& path);
     bool SaveToFile();
     // Copies the bytes [start, end), within the document, and a NUL after
@@ -65,6 +83,9 @@ class EditorApp {
     bool Save();
     bool SaveAs();
     int ConfirmDiscard();
+    // The save question before the program ends; true to go ahead. Changes
+    // the person said No to are given up, their journal with them.
+    bool QuitConfirmed();
 
     // Commands, menu state and save points (app/Commands.cpp).
     void ExecuteCommand(unsigned short id);
@@ -99,11 +120,42 @@ class EditorApp {
     platform::EndingHandlers EndingHandlers();
 
     // Endings nobody chose at the desk (document/Endings.cpp): unsaved text
-    // goes to an emergency copy; a logout asks the save question.
+    // goes to an emergency copy and the journal; a logout asks the save
+    // question.
     void PreserveUnsavedText();
     bool LogoutRequested();
 
+    // The recovery journal (document/Recovery.cpp): every change goes to it
+    // while the text is unsaved; journals left by processes that ended are
+    // offered back when their file is opened (LoadFile), and untitled ones
+    // by OfferUntitledRecovery(), at a start-up without a file.
+    void OfferUntitledRecovery();
+    // Hands the changes made since the last flush to the journal's writer.
+    void FlushJournal();
+    // The same, and waits until they are on disk; false when the writer is
+    // still busy after the time given.
+    bool SyncJournal(int milliseconds);
+
   private:
+    struct Recovery {
+        std::unique_ptr<KeptJournal> journal;
+        bool asUntitled = false; // the file changed since: the text opens untitled
+    };
+    using BlockReader = std::function<int64_t(char* buffer, size_t count)>;
+
+    LoadResult ReceiveDocument(const std::string& path, int64_t length,
+                               const std::string& progressText, const BlockReader& read);
+    Recovery OfferRecovery(const std::string& path);
+    bool RecoverableSize(const KeptJournal& kept);
+    void RecoverText(std::unique_ptr<KeptJournal> kept, const std::string& path);
+    void CreateJournal();
+    void StartJournal();
+    void DropJournal();
+    void AdoptJournal(std::unique_ptr<KeptJournal> kept);
+    void RecordChange(int type, Position position, Position length);
+    void RecordInsertion();
+    void TakeJournalSnapshot();
+
     void CreateEditorWindow();
     void ShowMessage(const std::string& text);
     bool ConfirmReplace(const std::string& path);
@@ -113,10 +165,24 @@ class EditorApp {
     void ReportRefusedInsertion();
     void FollowFirstLineEnd();
     bool CloseRequested();
-    bool OverwriteConfirmed();
+    bool OverwriteConfirmed(LinkRule& links);
+    bool WriteDocument(std::string path, LinkRule links);
+    void AfterSave(const std::string& path, const FileStatus& saved);
+    void KeepIdentityAfterFailedSave();
+    std::string OfferKeptCopy(const std::string& path);
 
+    // Deleted through the function CreateJournal() gives, so that a program
+    // that has an EditorApp but never makes a journal (the pixel comparison
+    // of the component) need not link one.
+    std::unique_ptr<Journal, void (*)(Journal*)> journal{nullptr, nullptr};
+    QTimer* journalTimer = nullptr; // the frame's
+    // Typed text is recorded once the typing moves elsewhere or is flushed:
+    // a run of keys costs one record, read back from the component.
+    struct {
+        Position position = 0;
+        Position length = 0;
+    } unrecorded;
     // The Search menu and its windows (app/SearchCommands.cpp).
-    bool SearchBusy() const;
     void ShowFindWindow(bool replace);
     void FindAgain(bool forward);
     void Find(const platform::SearchRequest& request, bool forward);

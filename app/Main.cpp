@@ -35,6 +35,8 @@ int main(int argc, char* argv[]) {
     theApp.StartUp(application);
     if (!files.empty())
         theApp.OpenFromCommandLine(files.front());
+    else
+        theApp.OfferUntitledRecovery();
     int status, endingSignal;
     {
         platform::EndingWatch endings(theApp.EndingHandlers());

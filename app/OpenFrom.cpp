@@ -19,22 +19,30 @@ bool IsNewFile(const std::string& path) {
 
 } // namespace
 
-// At start-up, so there is nothing to ask about first.
+// At start-up, so there is nothing to ask about first. Unsaved text of a new
+// file that a process which ended kept is offered back as for any file.
 void EditorApp::OpenFromCommandLine(const std::string& given) {
     const std::string path = AbsolutePath(given);
     if (!IsNewFile(path)) {
         LoadFile(path);
         return;
     }
+    Recovery recovery = OfferRecovery(path);
+    if (recovery.journal) {
+        RecoverText(std::move(recovery.journal), recovery.asUntitled ? std::string() : path);
+        return;
+    }
     NewDocument();
     filePath = path;
+    diskTarget = ResolveLinks(path); // a link put there later is not followed
     UpdateTitle();
+    StartJournal();
 }
 
 // The first file opens, once the save question has let the text go; the
 // others are left, as one window holds one document.
 void EditorApp::OpenDroppedFiles(const std::vector<std::string>& paths) {
-    if (paths.empty() || !editorWindow || editorWindow->Transferring())
+    if (paths.empty() || !editorWindow || !door.Admits(TransferDoor::Request::Command))
         return;
     if (ConfirmDiscard() != platform::IDCANCEL)
         LoadFile(paths.front());

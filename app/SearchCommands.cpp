@@ -50,13 +50,10 @@ std::string Occurrences(size_t count) {
 
 } // namespace
 
-// Nothing starts while a load, a save or another search holds the text.
-bool EditorApp::SearchBusy() const {
-    return !editorWindow || editorWindow->Transferring();
-}
-
+// The search windows' buttons are commands: nothing starts while a load, a
+// save or another search holds the text.
 void EditorApp::HandleSearchRequest(const platform::SearchRequest& request) {
-    if (SearchBusy())
+    if (!editorWindow || !door.Admits(TransferDoor::Request::Command))
         return;
     switch (request.action) {
     case platform::SearchAction::findNext:
@@ -139,7 +136,7 @@ void EditorApp::Find(const platform::SearchRequest& request, bool forward) {
     SearchOutcome outcome;
     std::string error;
     {
-        const EditorWindow::Transfer busy(editorWindow);
+        const TransferDoor::Hold busy(door, editorWindow);
         SearchWork work(frameWindow, "Searching for " + Quote(request.what),
                         SendEditor(SCI_GETLENGTH));
         TextSearch search(*pattern, DocumentBytes());
@@ -223,7 +220,7 @@ void EditorApp::ReplaceAll(const platform::SearchRequest& request) {
     std::string error;
     bool fits = true;
     {
-        const EditorWindow::Transfer busy(editorWindow);
+        const TransferDoor::Hold busy(door, editorWindow);
         SearchWork work(frameWindow, "Replacing " + Quote(request.what), 3 * length);
         {
             TextSearch search(*pattern, DocumentBytes());
@@ -300,7 +297,7 @@ void EditorApp::GoToLine(long line) {
     }
     const Position start = SendEditor(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line - 1));
     {
-        const EditorWindow::Transfer busy(editorWindow);
+        const TransferDoor::Hold busy(door, editorWindow);
         SearchWork work(frameWindow, "Going to line " + std::to_string(line), ScreenAfter(start));
         if (!StyleThrough(ScreenAfter(start), work.Follow()))
             return;

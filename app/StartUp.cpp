@@ -36,6 +36,7 @@ void EditorApp::StartUp(QApplication& application) {
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
     CreateEditorWindow();
+    CreateJournal();
     UpdateTitle();
     frameWindow->showMaximized();
 }
@@ -49,6 +50,10 @@ void EditorApp::CreateEditorWindow() {
                      [this] { HandleNotification({SCN_SAVEPOINTREACHED}); });
     QObject::connect(editorWindow, &QsciScintillaBase::SCN_SAVEPOINTLEFT,
                      [this] { HandleNotification({SCN_SAVEPOINTLEFT}); });
+    QObject::connect(editorWindow, &QsciScintillaBase::SCN_MODIFIED,
+                     [this](int position, int type, const char*, int length) {
+                         RecordChange(type, position, length);
+                     });
     // Paste follows the clipboard at once, so that Ctrl+V works the moment
     // something is copied anywhere, with no menu opened first.
     QObject::connect(editorWindow, &EditorWindow::PasteChanged, [this] { UpdateMenus(); });
@@ -74,9 +79,16 @@ void EditorApp::CreateEditorWindow() {
 }
 
 // The frame's answer to a close request: ask about unsaved changes, then let
-// the editor go and end the event loop; on Cancel nothing happens at all.
+// the editor go and end the event loop; on Cancel nothing happens at all. A
+// close during a load or a save passes the door first.
 bool EditorApp::CloseRequested() {
-    if (ConfirmDiscard() == platform::IDCANCEL)
+    const auto closeAgain = [this] {
+        if (frameWindow)
+            frameWindow->close();
+    };
+    if (!door.Admits(TransferDoor::Request::Close, closeAgain))
+        return false;
+    if (!QuitConfirmed())
         return false;
     EditorWindow* editor = editorWindow;
     editorWindow = nullptr;
@@ -94,6 +106,10 @@ platform::EndingHandlers EditorApp::EndingHandlers() {
 }
 
 void EditorApp::ShutDown() {
+    // Whatever is unsaved stays in the journal, as after any other ending.
+    FlushJournal();
+    journal.reset();
+    journalTimer = nullptr;
     platform::FrameWindow* frame = frameWindow;
     editorWindow = nullptr;
     findWindow = nullptr; // the frame's children
@@ -102,7 +118,9 @@ void EditorApp::ShutDown() {
     delete frame;
     instance = nullptr;
     modified = false;
+    recovered = false;
     filePath.clear();
     diskIdentity.reset();
+    diskTarget.clear();
     onSaveChecked = nullptr;
 }

@@ -2,11 +2,13 @@
 // open, typing, jumping to the end, save and memory, beside floors measured in
 // the same run; with --one-line, open, typing and End/Home on the same markup
 // minified to one line; with --search, the search rows alone (Find, Replace
-// All, Go to Line). Usage: varne-bench [--one-line | --search] MEBIBYTES [FOLDER]
+// All, Go to Line); with --journal, the recovery journal's rows alone.
+// Usage: varne-bench [--one-line | --search | --journal] MEBIBYTES [FOLDER]
 // (varne-bench --cold-open FILE is one fresh process of the cold-open rows;
 // varne-bench --write-page [--one-line] MEBIBYTES FILE only writes the page,
 // for the benchmark in a real X server.)
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -31,6 +34,7 @@
 #include <QtGui/qpa/qplatformintegration.h>
 
 #include "app/EditorApp.h"
+#include "editor/ClipboardBytes.h"
 #include "editor/EditorWindow.h"
 #include "platform/SearchWindows.h"
 
@@ -151,17 +155,20 @@ double RunCommand(const std::string& command) {
     return MillisecondsSince(start);
 }
 
+std::string ReadWhole(const std::string& path) {
+    std::string bytes;
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    bytes.resize(size_t(in.tellg()));
+    in.seekg(0);
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    return bytes;
+}
+
 // Reading the file whole plus one insertion into a fresh component.
 double FloorOpen(const std::string& path) {
     const auto start = Clock::now();
-    std::string bytes;
-    {
-        std::ifstream in(path, std::ios::binary);
-        in.seekg(0, std::ios::end);
-        bytes.resize(size_t(in.tellg()));
-        in.seekg(0);
-        in.read(bytes.data(), std::streamsize(bytes.size()));
-    }
+    const std::string bytes = ReadWhole(path);
     QsciScintillaBase fresh;
     fresh.SendScintilla(SCI_ADDTEXT, bytes.size(), bytes.data());
     return MillisecondsSince(start);
@@ -636,6 +643,229 @@ void BenchSearch(QApplication& application, const std::string& path) {
     Row("peak resident memory after Replace All and Undo", double(PeakResidentKiB()) / 1024, "MiB");
 }
 
+// ---------------------------------------------------------------------------
+// The recovery journal.
+
+// The program ends first, so that its journal writes nothing more there.
+void ForgetState(const std::string& state) {
+    theApp.ShutDown();
+    RunCommand("rm -rf '" + state + "'");
+}
+
+// Answers the recovery question with Recover; everything else is Qt's.
+class RecoveringDesktop : public platform::QtDesktop {
+  public:
+    int Ask(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&,
+            int defaultButton, int) override {
+        return defaultButton;
+    }
+};
+
+std::string JournalFolderForBench() {
+    return std::string(std::getenv("XDG_STATE_HOME")) + "/varne";
+}
+
+// The journals the sessions before left behind, which LoadFile would offer.
+void ForgetJournals() {
+    RunCommand("rm -f '" + JournalFolderForBench() + "'/*");
+}
+
+// The peak resident memory from now on (Linux resets it on "5").
+void ResetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// A fresh session on the file, its journal on or off (off is Varne before the
+// journal: the component reports nothing but the insertion check). With the
+// journal, one key has been typed and its batch, with the copy of the file
+// the journal takes after its first batch, is on disk.
+void JournalSession(QApplication& application, const std::string& path, bool journaled) {
+    theApp.ShutDown();
+    ForgetJournals();
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    OpenAndPaint(path);
+    theApp.editorWindow->SetChangeRecording(journaled);
+    if (journaled) {
+        PressAndPaint(Qt::Key_X);
+        theApp.SyncJournal(600000);
+    }
+}
+
+// Writes bytes to a new file in folder and flushes it, as the journal's
+// writer does with a batch; the milliseconds it took.
+double WriteAndFlush(const std::string& folder, const QByteArray& bytes) {
+    const std::string name = folder + "/varne-bench-written";
+    const auto start = Clock::now();
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    for (qsizetype at = 0; fd >= 0 && at < bytes.size();) {
+        const ssize_t n =
+            ::write(fd, bytes.data() + at, size_t(std::min<qsizetype>(bytes.size() - at, 1 << 20)));
+        if (n <= 0)
+            break;
+        at += n;
+    }
+    if (fd < 0 || ::fdatasync(fd) != 0)
+        std::fprintf(stderr, "failed to write %s\n", name.c_str());
+    ::close(fd);
+    const double elapsed = MillisecondsSince(start);
+    std::remove(name.c_str());
+    return elapsed;
+}
+
+// A journal of scattered edits to the file, left as a process that ended
+// leaves it: one batch, then the copy of the file, then the edits in batches
+// of 100. Returns the length of the text it rebuilds.
+int64_t WriteJournalOfEdits(const std::string& path, int edits) {
+    Journal::Settings settings;
+    settings.folder = JournalFolderForBench();
+    Journal journal(settings);
+    JournalBase base{path, FileIdentity{}, 0};
+    IdentifyFile(path, *base.file);
+    base.length = base.file->size;
+    journal.Begin(base);
+    std::mt19937 random(3);
+    int64_t length = base.length + 1;
+    const std::string bytes = "<b>inserted text</b>";
+    auto fill = [&](char* into, int64_t offset, int64_t count) {
+        std::memcpy(into, bytes.data() + offset, size_t(count));
+    };
+    journal.Change(0, 0, 1, fill);
+    journal.Flush();
+    journal.WaitUntilWritten(600000);
+    for (int i = 0; i < edits; ++i) {
+        const int64_t position = int64_t(random() % uint64_t(length + 1));
+        const int64_t removed = std::min<int64_t>(length - position, int64_t(random() % 3) * 4);
+        const int64_t inserted = int64_t(random() % bytes.size());
+        journal.Change(position, removed, inserted, fill);
+        length += inserted - removed;
+        if (i % 100 == 99)
+            journal.Flush();
+    }
+    journal.Flush();
+    journal.WaitUntilWritten(600000);
+    return length;
+}
+
+// A ratio to two decimals, against its target when targets are checked.
+void CheckRatio(const char* what, double value, double limit) {
+    std::printf("  %-48s %9.2f x   ", what, value);
+    if (checkTargets)
+        std::printf("target <= %g x: %s", limit, value <= limit ? "met" : "MISSED");
+    std::printf("\n");
+}
+
+void JournalRows(QApplication& application, const std::string& path) {
+    std::printf("  recovery journal:\n");
+    JournalSession(application, path, false);
+    theApp.editorWindow->SetChangeRecording(true);
+    Timed copy;
+    copy.Measure([] {
+        PressAndPaint(Qt::Key_X);
+        theApp.SyncJournal(600000);
+    });
+    TimedRow("first key after the open, to its batch and the copy of the file on disk", copy);
+
+    // Keystrokes in CPU time, with and without the journal, a session of
+    // each in turn: runs of keys a typist's pace apart (16 ms), so that the
+    // journal flushes as it would, and the CPU of the whole run over its keys.
+    constexpr int runs = 3, keysPerRun = 60;
+    Samples keys[2][3];
+    for (int round = 0; round < runs; ++round) {
+        for (const bool journaled : {false, true}) {
+            JournalSession(application, path, journaled);
+            for (int place = 0; place < 3; ++place) {
+                const Position length = theApp.SendEditor(SCI_GETLENGTH);
+                theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(place * length / 2));
+                QApplication::processEvents();
+                Paint();
+                const double cpu = CpuMilliseconds();
+                for (int i = 0; i < keysPerRun; ++i) {
+                    const auto start = Clock::now();
+                    CpuOfKey(Qt::Key_X);
+                    QTest::qWait(std::max(0, 16 - int(MillisecondsSince(start))));
+                }
+                keys[journaled][place].values.push_back((CpuMilliseconds() - cpu) / keysPerRun);
+            }
+        }
+    }
+    const char* places[] = {"start", "middle", "end"};
+    for (int place = 0; place < 3; ++place) {
+        char what[96];
+        std::snprintf(what, sizeof what, "keystroke CPU at the %s, without / with", places[place]);
+        std::printf("  %-48s %9.2f / %.2f ms\n", what, keys[0][place].Median(),
+                    keys[1][place].Median());
+        std::snprintf(what, sizeof what, "  with / without at the %s", places[place]);
+        CheckRatio(what, keys[1][place].Median() / keys[0][place].Median(), 1.05);
+    }
+
+    // Memory holding the document, typed into, with and without the journal.
+    double peaks[2];
+    for (const bool journaled : {false, true}) {
+        theApp.ShutDown();
+        ResetPeakMemory();
+        JournalSession(application, path, journaled);
+        for (int i = 0; i < 10; ++i)
+            PressAndPaint(Qt::Key_X);
+        theApp.SyncJournal(600000);
+        peaks[journaled] = double(PeakResidentKiB()) / 1024;
+    }
+    std::printf("  %-48s %9.1f / %.1f MiB\n", "peak memory holding the document, without / with",
+                peaks[0], peaks[1]);
+    CheckRatio("  with / without", peaks[1] / peaks[0], 1.05);
+
+    // A paste as large as the file, from the paste to its batch on disk,
+    // beside writing as many bytes to a new file in the same folder, in turns
+    // (the first large write after a while is often the slowest of all).
+    const QByteArray pasted = QByteArray::fromStdString(ReadWhole(path));
+    double pastePeaks[2] = {0, 0};
+    Timed paste[2], journaling;
+    Samples written;
+    for (int round = 0; round < 3; ++round) {
+        for (const bool journaled : {false, true}) {
+            JournalSession(application, path, journaled);
+            QApplication::clipboard()->setMimeData(MimeDataForBytes(pasted, false));
+            theApp.SendEditor(SCI_GOTOPOS,
+                              static_cast<unsigned long>(theApp.SendEditor(SCI_GETLENGTH)));
+            written.values.push_back(WriteAndFlush(JournalFolderForBench(), pasted));
+            ResetPeakMemory();
+            paste[journaled].Measure([] { theApp.ExecuteCommand(IDM_PASTE); });
+            if (journaled)
+                journaling.Measure([] { theApp.SyncJournal(600000); });
+            pastePeaks[journaled] =
+                std::max(pastePeaks[journaled], double(PeakResidentKiB()) / 1024);
+        }
+    }
+    TimedRow("paste of the file's size, without the journal", paste[0]);
+    TimedRow("the same paste, with the journal", paste[1]);
+    TimedRow("the paste's batch, from the flush to the disk", journaling);
+    Row("writing as many bytes to a file and flushing it", written.Median(), "ms");
+    CheckRatio("  the paste's batch / writing", journaling.wall.Median() / written.Median(), 1.5);
+    std::printf("  %-48s %9.1f / %.1f MiB\n", "peak memory over the paste, without / with",
+                pastePeaks[0], pastePeaks[1]);
+
+    // Recovering 10,000 edits made all over the file.
+    theApp.ShutDown();
+    ForgetJournals();
+    const int64_t expected = WriteJournalOfEdits(path, 10000);
+    theApp.StartUp(application);
+    QApplication::processEvents();
+    Paint();
+    RecoveringDesktop recovering;
+    platform::SetDesktop(&recovering);
+    Timed recovery;
+    recovery.Measure([&] { OpenAndPaint(path); });
+    platform::SetDesktop(nullptr);
+    TimedRow("recovery of 10,000 edits: LoadFile and paint", recovery, checkTargets ? 1000 : 0);
+    if (theApp.SendEditor(SCI_GETLENGTH) != expected || !theApp.modified)
+        std::printf("  RECOVERY FAILED: %lld bytes, %lld expected\n",
+                    static_cast<long long>(theApp.SendEditor(SCI_GETLENGTH)),
+                    static_cast<long long>(expected));
+    theApp.ShutDown();
+    ForgetJournals();
+    theApp.StartUp(application);
+}
+
 } // namespace
 
 // Writes the page the rows measure, and nothing else.
@@ -662,9 +892,11 @@ int main(int argc, char* argv[]) {
         return WritePage(argc, argv);
     const bool oneLine = argc > 1 && std::string(argv[1]) == "--one-line";
     const bool searchOnly = argc > 1 && std::string(argv[1]) == "--search";
-    const int sizeArgument = oneLine || searchOnly ? 2 : 1;
+    const bool journalOnly = argc > 1 && std::string(argv[1]) == "--journal";
+    const int sizeArgument = oneLine || searchOnly || journalOnly ? 2 : 1;
     if (argc <= sizeArgument) {
-        std::fprintf(stderr, "usage: varne-bench [--one-line | --search] MEBIBYTES [FOLDER]\n");
+        std::fprintf(stderr,
+                     "usage: varne-bench [--one-line | --search | --journal] MEBIBYTES [FOLDER]\n");
         return 2;
     }
     const int64_t mebibytes = std::atoll(argv[sizeArgument]);
@@ -672,12 +904,17 @@ int main(int argc, char* argv[]) {
     checkTargets = mebibytes >= 100;
     const std::string folder = argc > sizeArgument + 1 ? argv[sizeArgument + 1] : "/tmp";
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Recovery journals of the bench's own, on the disk of the files it
+    // writes, never the user's.
+    const std::string state = folder + "/varne-bench-state-" + std::to_string(::getpid());
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     QApplication application(argc, argv);
     theApp.StartUp(application);
     QApplication::processEvents();
     Paint();
     if (oneLine) {
         BenchOneLine(application, folder, mebibytes);
+        ForgetState(state);
         return 0;
     }
     const double startUp = MillisecondsSinceProcessStart();
@@ -687,9 +924,13 @@ int main(int argc, char* argv[]) {
     RunCommand("cat '" + path + "' > /dev/null");
     std::printf("%lld MiB of generated HTML, %s\n", static_cast<long long>(mebibytes),
                 path.c_str());
-    if (searchOnly) {
-        BenchSearch(application, path);
+    if (searchOnly || journalOnly) {
+        if (searchOnly)
+            BenchSearch(application, path);
+        else
+            JournalRows(application, path);
         std::remove(path.c_str());
+        ForgetState(state);
         return 0;
     }
     Check("start-up to the first painted frame", startUp, "ms", 300);
@@ -756,9 +997,11 @@ int main(int argc, char* argv[]) {
     Check("open / floor", open.Median() / floor.Median(), "x", 1.5);
     ScreenReaderRows(application, path);
     ColdOpenRows(path, 5);
+    JournalRows(application, path);
     // Last, since Replace All's undo history adds to the peak above.
     std::printf("  search:\n");
     BenchSearch(application, path);
     std::remove(path.c_str());
+    ForgetState(state);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <vector>
 
 #include "document/FileAttributes.h"
 #include "document/SaveSteps.h"
@@ -99,11 +100,9 @@ FileStatus FollowLinks(const std::string& path, std::string& target) {
         struct stat st;
         if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return FileStatus{};
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-        if (n < 0)
+        std::string link;
+        if (!ReadLink(target, link))
             return Failure(errno);
-        link.resize(size_t(n));
         target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
     }
     return Failure(ELOOP);
@@ -121,13 +120,15 @@ struct Target {
 };
 
 // Opens the file at name, if there is one, without following a link, and
-// checks that the descriptor holds the file the name was checked for.
-FileStatus OpenTarget(int folder, const std::string& name, Target& target) {
+// checks that the descriptor holds the file the name was checked for. A link
+// there is another file's place, unless it is to be replaced (as if the name
+// held nothing).
+FileStatus OpenTarget(int folder, const std::string& name, bool replaceLink, Target& target) {
     struct stat named;
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? FileStatus{} : Failure(errno);
     if (S_ISLNK(named.st_mode))
-        return Replaced(); // a link where the links had just been followed
+        return replaceLink ? FileStatus{} : Replaced(); // links had just been followed
     if (!S_ISREG(named.st_mode))
         return NotRegular(named);
     if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
@@ -153,11 +154,13 @@ bool TakeOwner(int fd, const struct stat& old) {
 using Filler = std::function<FileStatus(int fd)>;
 
 // Creates a new file in folder, fills it, flushes it and links it under the
-// first free name of stem + suffix. Where that fails, in the home folder, which
-// then stays open in home for as long as file needs it.
+// first free name of stem + suffix. Where that fails, in each of the other
+// places in turn, the one that takes it then staying open in place for as long
+// as file needs it. A failure everywhere reports the first one.
 FileStatus CreateBeside(int folder, const std::string& folderPath, const std::string& stem,
-                        const std::string& suffix, const Filler& fill, NewFile& file,
-                        FileDescriptor& home, std::string& written) {
+                        const std::string& suffix, const Filler& fill,
+                        const std::vector<std::string>& otherPlaces, NewFile& file,
+                        FileDescriptor& place, std::string& written) {
     auto createIn = [&](int where, const std::string& wherePath) {
         file.Reset();
         if (!file.Create(where))
@@ -178,11 +181,14 @@ FileStatus CreateBeside(int folder, const std::string& folderPath, const std::st
     const FileStatus beside = createIn(folder, folderPath);
     if (beside.Ok())
         return beside;
-    const std::string homePath = HomeFolder();
-    home.Reset(::open(homePath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (homePath.empty() || home.Get() < 0 || !createIn(home.Get(), homePath).Ok())
-        return beside;
-    return FileStatus{};
+    for (const std::string& other : otherPlaces) {
+        if (other.empty() || other == folderPath)
+            continue;
+        place.Reset(::open(other.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (place.Get() >= 0 && createIn(place.Get(), other).Ok())
+            return FileStatus{};
+    }
+    return beside;
 }
 
 // The whole old content of a file written in place, kept beside it until the
@@ -192,9 +198,12 @@ class OldContent {
     OldContent(int folder, const std::string& savedPath) : folder(folder), savedPath(savedPath) {}
 
     FileStatus Keep(int from) {
+        // Not in a folder that a restart empties: the copy must outlive the
+        // machine stopping half-way through the save.
         const FileStatus status = CreateBeside(
-            folder, DirectoryOf(savedPath), BaseNameOf(savedPath), ".varne-backup",
-            [from](int to) { return savesteps::CopyContent(from, to); }, copy, home, copyPath);
+            folder, DirectoryOf(savedPath), BaseNameOf(savedPath), backupSuffix,
+            [from](int to) { return savesteps::CopyContent(from, to); }, {HomeFolder()}, copy, home,
+            copyPath);
         if (!status.Ok())
             return FileStatus{"Could not keep a copy of the old content: " + status.reason + "."};
         return status;
@@ -333,6 +342,14 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool IdentifyDescriptor(int fd, FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
 FileReader::~FileReader() {
     if (fd >= 0)
         ::close(fd);
@@ -406,14 +423,34 @@ bool FileReader::ChangedSinceOpened() const {
            named.inode != identity.inode;
 }
 
+bool ReadLink(const std::string& path, std::string& target) {
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n < 0)
+        return false;
+    link.resize(size_t(n));
+    target = link;
+    return true;
+}
+
+std::string ResolveLinks(const std::string& path) {
+    std::string resolved;
+    return FollowLinks(path, resolved).Ok() ? resolved : std::string();
+}
+
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
-                    const BlockSource& source, const std::function<void()>& checked) {
+                    const BlockSource& source, const std::function<void()>& checked,
+                    const LinkRule& links) {
     if (path.empty())
         return Failure(ENOENT);
-    std::string resolved;
-    FileStatus status = FollowLinks(path, resolved);
+    std::string resolved = path;
+    FileStatus status;
+    if (!links.replaceName)
+        status = FollowLinks(path, resolved);
     if (!status.Ok())
         return status;
+    if (!links.mustLeadTo.empty() && resolved != links.mustLeadTo)
+        return Replaced();
     const std::string name = BaseNameOf(resolved);
     if (name.empty() || name == "." || name == "..") {
         struct stat st;
@@ -424,7 +461,7 @@ FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
         return Failure(errno);
 
     Target target;
-    status = OpenTarget(folder.Get(), name, target);
+    status = OpenTarget(folder.Get(), name, links.replaceName, target);
     if (!status.Ok())
         return status;
     if (checked)
@@ -447,17 +484,27 @@ FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, in
                           size_t blockSize, const BlockSource& source, std::string& written) {
     const std::string folderPath = DirectoryOf(path);
     FileDescriptor folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    FileDescriptor home;
+    FileDescriptor place;
     NewFile file;
     return CreateBeside(
         folder.Get(), folderPath, BaseNameOf(path), suffix,
-        [&](int fd) { return savesteps::WriteBlocks(fd, length, blockSize, source); }, file, home,
-        written);
+        [&](int fd) { return savesteps::WriteBlocks(fd, length, blockSize, source); },
+        {HomeFolder(), RuntimeFolder(), TemporaryFolder()}, file, place, written);
 }
 
 bool IsExistingFile(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string RuntimeFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime && *runtime ? runtime : std::string();
+}
+
+std::string TemporaryFolder() {
+    const char* temporary = std::getenv("TMPDIR");
+    return temporary && *temporary ? temporary : "/tmp";
 }
 
 std::string HomeFolder() {

@@ -35,6 +35,8 @@ struct FileIdentity {
 // The identity of the file that path names now, links followed; false when
 // there is none.
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
+// The identity of the file open at fd; false when fstat fails.
+bool IdentifyDescriptor(int fd, FileIdentity& identity);
 
 // A regular file opened for reading. Anything else (a folder, a pipe, a device,
 // a socket) is refused at once, before a single byte is read, and so is a file
@@ -79,6 +81,25 @@ class FileReader {
 // Gives the bytes [start, start + count) of what is being saved.
 using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 
+// Where path leads through symbolic links: the path of the name that finally
+// holds the bytes (path itself when it is no link), which need not exist.
+// Empty when the links cannot be followed (a loop, or one that cannot be read).
+std::string ResolveLinks(const std::string& path);
+
+// Whether path names a symbolic link itself; if so, sets target to its text.
+bool ReadLink(const std::string& path, std::string& target);
+
+// What a save may do with symbolic links at the name it is given.
+struct LinkRule {
+    // Where the name's links must still lead, as ResolveLinks said when the
+    // save was decided on; empty for anywhere. A name that leads elsewhere by
+    // the time it is written fails the save.
+    std::string mustLeadTo;
+    // The name itself gets the new file: a link there is replaced, never
+    // followed, and what it pointed at stays as it was.
+    bool replaceName = false;
+};
+
 // Writes length bytes, fetched from source in blocks of at most blockSize, to
 // path so that a failure or a crash at any moment leaves either the old file or
 // the new one whole, and so that the file keeps what the user set on it. A
@@ -87,7 +108,7 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 // if the name turns out to hold another file by the time it is written, the
 // save fails. checked, when given, runs once that file has been checked, just
 // before anything is written: the moment the save counts on the name staying
-// as it was.
+// as it was. links says what may be done with links (see LinkRule).
 //
 // The new bytes go to a fresh file in the same folder, unnamed until it is
 // complete where the file system allows it. It gets the old file's owner,
@@ -104,13 +125,22 @@ using BlockSource = std::function<const char*(int64_t start, size_t count)>;
 // length and flushed; only then is the copy removed. If writing fails part-way
 // the old content is put back; a crash leaves the file or the copy whole.
 FileStatus SaveFile(const std::string& path, int64_t length, size_t blockSize,
-                    const BlockSource& source, const std::function<void()>& checked = {});
+                    const BlockSource& source, const std::function<void()>& checked = {},
+                    const LinkRule& links = {});
+
+// The endings of the copies Varne keeps beside a file: unsaved text kept when
+// Varne is ended without being asked, and the old content kept while a file
+// is written in place. A taken name gets "-2", "-3", ... after the ending.
+constexpr char unsavedSuffix[] = ".varne-unsaved";
+constexpr char backupSuffix[] = ".varne-backup";
 
 // Writes length bytes, fetched from source, to a new file that never replaces
 // another: path + suffix, or path + suffix + "-2" and so on when that is taken.
-// Where the file's folder takes no new file, it goes to the home folder under
-// the same name. The file appears under its name only once it is whole and
-// flushed to disk, and only its owner may read it. Sets written to its path.
+// Where the file's folder takes no new file, it goes under the same name to
+// the home folder, else to the session's runtime folder ($XDG_RUNTIME_DIR),
+// else to the temporary folder. The file appears under its name only once it
+// is whole and flushed to disk, and only its owner may read or write it. Sets
+// written to its path.
 FileStatus SaveCopyBeside(const std::string& path, const std::string& suffix, int64_t length,
                           size_t blockSize, const BlockSource& source, std::string& written);
 
@@ -119,3 +149,7 @@ bool IsExistingFile(const std::string& path);
 
 // The user's home folder: $HOME, else the one the password database names.
 std::string HomeFolder();
+// The session's private folder, $XDG_RUNTIME_DIR; empty when there is none.
+std::string RuntimeFolder();
+// The folder for temporary files: $TMPDIR, else /tmp.
+std::string TemporaryFolder();

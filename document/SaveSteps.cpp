@@ -33,7 +33,9 @@ bool WriteAll(int fd, const char* data, size_t count) {
 }
 
 std::string RandomTemporaryName() {
-    static std::mt19937 generator{std::random_device{}()};
+    // One per thread: a save runs on a thread of its own, and an emergency
+    // copy may be written on the GUI thread meanwhile.
+    thread_local std::mt19937 generator{std::random_device{}()};
     return ".varne-" + std::to_string(::getpid()) + "-" + std::to_string(generator() % 1000000);
 }
 
@@ -214,11 +216,23 @@ bool NewFile::Replace(const std::string& name) {
     return true;
 }
 
+std::string NameWithEnding(const std::string& stem, const std::string& ending) {
+    size_t keep = NAME_MAX - std::min<size_t>(ending.size(), NAME_MAX);
+    if (keep >= stem.size())
+        return stem + ending;
+    // A UTF-8 character has at most three bytes after its first, each 10xxxxxx.
+    auto inCharacter = [&](size_t at) {
+        return (static_cast<unsigned char>(stem[at]) & 0xC0) == 0x80;
+    };
+    for (int back = 0; back < 3 && keep > 0 && inCharacter(keep); ++back)
+        --keep;
+    return stem.substr(0, keep) + ending;
+}
+
 bool LinkUnderFreeName(NewFile& file, const std::string& stem, const std::string& suffix,
                        std::string& name) {
     for (int n = 1; n <= 1000; ++n) {
-        const std::string ending = n == 1 ? suffix : suffix + "-" + std::to_string(n);
-        name = stem.substr(0, NAME_MAX - std::min<size_t>(ending.size(), NAME_MAX)) + ending;
+        name = NameWithEnding(stem, n == 1 ? suffix : suffix + "-" + std::to_string(n));
         if (file.LinkAs(name))
             return true;
         if (errno != EEXIST)

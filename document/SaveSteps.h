@@ -74,9 +74,14 @@ class NewFile {
     std::string linkedName;    // the name LinkAs gave
 };
 
+// The name stem + ending, with the stem cut short where the name would pass
+// the system's limit on a name's length. The cut falls at the start of a
+// UTF-8 character, so that the name of a file named in UTF-8 stays readable,
+// and can be chosen in Varne's own Open dialog.
+std::string NameWithEnding(const std::string& stem, const std::string& ending);
+
 // Links file under the first free name of stem + suffix, stem + suffix + "-2",
-// and so on, cutting the stem where the name would be too long. Sets name to
-// the one used.
+// and so on (see NameWithEnding). Sets name to the one used.
 bool LinkUnderFreeName(NewFile& file, const std::string& stem, const std::string& suffix,
                        std::string& name);
 

@@ -49,14 +49,22 @@ bool IsPasteable(const QMimeData* data) {
     return data && IsPasteableFormats(data->formats());
 }
 
-QByteArray PastedBytes(const QMimeData* data) {
-    if (data->hasFormat(bytesType))
+QByteArray PastedBytes(const QMimeData* data, const QStringList& offered) {
+    if (offered.contains(bytesType))
         return data->data(bytesType);
-    if (data->hasFormat(utf8Text))
+    if (offered.contains(utf8Text))
         return data->data(utf8Text);
     return data->text().toUtf8();
 }
 
+QByteArray PastedBytes(const QMimeData* data) {
+    return PastedBytes(data, data->formats());
+}
+
+bool IsRectangularFormats(const QStringList& offered) {
+    return offered.contains(rectangularMark) || offered.contains(windowsRectangularMark);
+}
+
 bool IsRectangular(const QMimeData* data) {
-    return data->hasFormat(rectangularMark) || data->hasFormat(windowsRectangularMark);
+    return IsRectangularFormats(data->formats());
 }

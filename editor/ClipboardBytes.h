@@ -23,8 +23,12 @@ bool IsPasteableFormats(const QStringList& formats);
 bool IsPasteable(const QMimeData* data);
 
 // The bytes a paste of data inserts: our own exactly, or other programs' text
-// in UTF-8, the document's encoding.
+// in UTF-8, the document's encoding. The format is chosen from offered, what
+// data was known to offer, so that no other question goes to its owner.
+QByteArray PastedBytes(const QMimeData* data, const QStringList& offered);
 QByteArray PastedBytes(const QMimeData* data);
 
-// Whether data holds the rows of a rectangular selection.
+// Whether data offered in these formats holds the rows of a rectangular
+// selection.
+bool IsRectangularFormats(const QStringList& offered);
 bool IsRectangular(const QMimeData* data);

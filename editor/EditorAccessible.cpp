@@ -138,13 +138,10 @@ DocumentText QueryText(EditorWindow* editor) {
     return DocumentText(editor->Accessibility().Source(), editor->Accessibility().CurrentIndex());
 }
 
-// While a file is read into the editor or written from it, the progress
-// window keeps the person's input away, but a screen reader's requests still
-// arrive: an edit then would end up in the middle of the loaded file, or in a
-// saved file that no longer matches the document. Nor do the caret and the
-// selection move then, since a load adds each block at the caret.
+// The text is read-only while a file is read into the editor or written from
+// it, among other times (EditorWindow::SetTransferring).
 bool AcceptsEdits(EditorWindow* editor) {
-    return !editor->Transferring() && editor->SendScintilla(SCI_GETREADONLY) == 0;
+    return editor->SendScintilla(SCI_GETREADONLY) == 0;
 }
 
 } // namespace
@@ -182,8 +179,6 @@ int EditorAccessible::selectionCount() const {
 }
 
 void EditorAccessible::addSelection(int startOffset, int endOffset) {
-    if (Editor()->Transferring())
-        return;
     if (SelectionsWithText(*Editor()).empty()) {
         setSelection(0, startOffset, endOffset);
         return;
@@ -196,8 +191,6 @@ void EditorAccessible::addSelection(int startOffset, int endOffset) {
 }
 
 void EditorAccessible::removeSelection(int selectionIndex) {
-    if (Editor()->Transferring())
-        return;
     const std::vector<Selection> selections = SelectionsWithText(*Editor());
     if (selectionIndex < 0 || selectionIndex >= int(selections.size()))
         return;
@@ -212,8 +205,6 @@ void EditorAccessible::removeSelection(int selectionIndex) {
 }
 
 void EditorAccessible::setSelection(int selectionIndex, int startOffset, int endOffset) {
-    if (Editor()->Transferring())
-        return;
     const DocumentText document = QueryText(Editor());
     const long anchor = document.PositionOf(startOffset);
     const long caret = document.PositionOf(endOffset);
@@ -237,8 +228,6 @@ int EditorAccessible::cursorPosition() const {
 }
 
 void EditorAccessible::setCursorPosition(int position) {
-    if (Editor()->Transferring())
-        return;
     const DocumentText document = QueryText(Editor());
     Editor()->SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(document.PositionOf(position)));
 }

@@ -117,14 +117,18 @@ bool EditorApp::ApplyReplacements(const ReplacementPlan& plan, const SearchProgr
             }
             bytes = piece;
         }
-        SendEditor(SCI_SETTARGETRANGE, static_cast<unsigned long>(start + shift), end + shift);
-        SendEditor(SCI_REPLACETARGET, bytes.size(), bytes.data());
+        {
+            const EditorWindow::OwnChange replacing(editorWindow);
+            SendEditor(SCI_SETTARGETRANGE, static_cast<unsigned long>(start + shift), end + shift);
+            SendEditor(SCI_REPLACETARGET, bytes.size(), bytes.data());
+        }
         shift += Position(bytes.size()) - (end - start);
         i = next;
         cancelled = progress && !progress(Position(i));
     }
     SendEditor(SCI_ENDUNDOACTION);
     if (cancelled) {
+        const EditorWindow::OwnChange takingBack(editorWindow);
         SendEditor(SCI_UNDO);
         SendEditor(SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
         return false;

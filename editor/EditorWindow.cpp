@@ -8,20 +8,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-namespace {
-
-// Runs of one style shorter than 30 bytes are measured once and then found
-// again by their bytes. A change in a line lays all of it out again, and on a
-// page minified to one line that means every tag, attribute and operator of
-// the file; the default 1024 entries keep too few of those to help. A full
-// cache takes 8 to 17 MiB, by the length of the runs.
-constexpr int positionCacheEntries = 100000;
-
-} // namespace
-
 EditorWindow::EditorWindow(QWidget* parent)
     : QsciScintillaBase(parent), clipboard([this] { emit PasteChanged(); }),
-      idleStyler(new IdleStyler(this)),
+      selection(nullptr, true), idleStyler(new IdleStyler(this)),
       accessibility(std::make_unique<AccessibilityNotifier>(*this)) {
     setAccessibleName(QStringLiteral("Editor"));
     ApplyModificationEventMask();
@@ -30,11 +19,7 @@ EditorWindow::EditorWindow(QWidget* parent)
                 if (modification & SC_MOD_INSERTCHECK)
                     CheckInsertion(length);
             });
-    // Layouts of every line on screen are kept, not only the caret's. With the
-    // caret's line alone, laying out the empty line below a long one threw the
-    // long one away, and every paint, even after Home or End, measured it all
-    // again.
-    SendScintilla(SCI_SETLAYOUTCACHE, SC_CACHE_PAGE);
+    SendScintilla(SCI_SETLAYOUTCACHE, layoutCache);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
 }
@@ -44,12 +29,21 @@ EditorWindow::~EditorWindow() = default;
 int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
     int mask = SC_MOD_INSERTCHECK;
-    // A screen reader hears of every insertion and deletion. It is told from
-    // the notifications sent before each change: QScintilla answers those sent
-    // after it by counting the characters from the start of the document.
-    if (accessibility && accessibility->FollowsChanges())
+    // A screen reader and the recovery journal hear of every insertion and
+    // deletion, from the notifications sent before each change: the text a
+    // deletion takes away is still there then, and QScintilla copies the
+    // text of each insertion it reports after the fact, which the journal
+    // reads from the component itself once the typing has moved on.
+    if (recordingChanges || (accessibility && accessibility->FollowsChanges()))
         mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     return mask;
+}
+
+void EditorWindow::SetChangeRecording(bool on) {
+    if (on == recordingChanges)
+        return;
+    recordingChanges = on;
+    ApplyModificationEventMask();
 }
 
 void EditorWindow::ApplyModificationEventMask() {
@@ -93,19 +87,67 @@ void EditorWindow::mousePressEvent(QMouseEvent* event) {
 
 void EditorWindow::SetTransferring(bool transfer) {
     transferring = transfer;
+    ApplyReadOnly();
     idleStyler->SetPaused(transfer);
     if (!transfer)
         viewport()->update();
 }
 
-EditorWindow::Transfer::Transfer(EditorWindow* editor) : editor(editor) {
-    if (editor)
-        editor->SetTransferring(true);
+EditorWindow::OwnChange::OwnChange(EditorWindow* editor) : editor(editor) {
+    if (editor) {
+        ++editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
 }
 
-EditorWindow::Transfer::~Transfer() {
-    if (editor)
-        editor->SetTransferring(false);
+EditorWindow::OwnChange::~OwnChange() {
+    if (editor) {
+        --editor->ownChanges;
+        editor->ApplyReadOnly();
+    }
+}
+
+const char* EditorWindow::TransferredText() {
+    return reinterpret_cast<const char*>(Send(SCI_GETCHARACTERPOINTER));
+}
+
+// Read-only while transferring, but for the work's own changes, and while a
+// refused insertion's call runs.
+void EditorWindow::ApplyReadOnly() {
+    Send(SCI_SETREADONLY, (transferring && ownChanges == 0) || refusing);
+}
+
+namespace {
+
+// What the person at the desk (or a program acting as one) does to the window.
+constexpr QEvent::Type inputEvents[] = {
+    QEvent::KeyPress,           QEvent::KeyRelease,
+    QEvent::InputMethod,        QEvent::MouseButtonPress,
+    QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+    QEvent::MouseMove,          QEvent::Wheel,
+    QEvent::ContextMenu,        QEvent::DragEnter,
+    QEvent::DragMove,           QEvent::Drop,
+    QEvent::TouchBegin,         QEvent::TouchUpdate,
+    QEvent::TouchEnd,           QEvent::TabletPress,
+    QEvent::TabletMove,         QEvent::TabletRelease,
+};
+
+} // namespace
+
+// A drag is turned away, so that its source keeps what it offered; the rest
+// is taken and dropped, so that it reaches no other widget either.
+bool EditorWindow::SwallowedWhileTransferring(QEvent& event) {
+    if (!transferring)
+        return false;
+    for (QEvent::Type type : inputEvents) {
+        if (event.type() == type) {
+            const bool drag =
+                type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop;
+            event.setAccepted(!drag);
+            return true;
+        }
+    }
+    return false;
 }
 
 QRect EditorWindow::CaretArea() const {

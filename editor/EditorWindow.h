@@ -4,6 +4,7 @@
 // bytes.
 #pragma once
 
+#include <QClipboard>
 #include <Qsci/qsciscintillabase.h>
 #include <memory>
 #include <string>
@@ -28,6 +29,26 @@ class EditorWindow : public QsciScintillaBase {
     // again whenever what they depend on changes.
     int ModificationEventMask() const;
     void ApplyModificationEventMask();
+    // Whether every change is reported before it is made, for the recovery
+    // journal: where, how much goes and how much comes, at a cost that does
+    // not grow with the document.
+    void SetChangeRecording(bool on);
+    bool RecordsChanges() const { return recordingChanges; }
+
+    // How the component keeps what it has laid out and measured; the test
+    // that compares pixels with the packaged component uses the same.
+    //
+    // Layouts of every line on screen are kept, not only the caret's. With the
+    // caret's line alone, laying out the empty line below a long one threw the
+    // long one away, and every paint, even after Home or End, measured it all
+    // again.
+    static constexpr int layoutCache = SC_CACHE_PAGE;
+    // Runs of one style are measured once and then found again by their bytes.
+    // A change in a line lays all of it out again, and on a page minified to
+    // one line that means every run of the file. The component's cache grows
+    // with the runs it holds, up to 64 MiB whatever the text; the most entries
+    // it takes hold the runs of a one-line page of about 20 MiB.
+    static constexpr int positionCacheEntries = 1 << 20;
 
     // What screen readers are told about the editor.
     AccessibilityNotifier& Accessibility() const { return *accessibility; }
@@ -53,12 +74,17 @@ class EditorWindow : public QsciScintillaBase {
     // when it last changed: cheap, and never waits for the clipboard's owner.
     // (QScintilla's own answer to SCI_CANPASTE does not look at the clipboard.)
     bool CanPaste() const;
+    // The same for the primary selection, which the middle button pastes.
+    bool CanPasteSelection() const;
 
     // The clipboard commands, byte for byte (editor/EditorWindowClipboard.cpp).
     // Copy puts the selection's exact bytes on the clipboard; Paste puts what
     // the clipboard holds in place of the selection, line ends unconverted.
     // The component's own commands would turn NULs into spaces, invalid UTF-8
-    // into U+FFFD and every line end into the end-of-line mode's.
+    // into U+FFFD and every line end into the end-of-line mode's. Every paste
+    // (Ctrl+V, Shift+Insert, the menus, the middle button) asks the clipboard
+    // for its data only once its owner has said it holds something to paste:
+    // one that does not answer leaves it doing nothing, at once.
     void Cut();
     void Copy();
     void Paste();
@@ -71,7 +97,9 @@ class EditorWindow : public QsciScintillaBase {
     // Inserts bytes at position as a drop does: plain bytes end up selected,
     // rows of a rectangle go one under the other. A drop of the selection onto
     // itself does nothing; a move removes the selection from where it was.
-    void Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
+    // Returns whether the bytes went in: not when the drop would pass the
+    // size limit, nor onto the dragged selection itself.
+    bool Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind);
     // The menu the right mouse button opens, with the commands above.
     QMenu* CreateContextMenu();
 
@@ -92,26 +120,32 @@ class EditorWindow : public QsciScintillaBase {
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
 
-    // While a file is read into the window or written from it, the window
-    // neither paints nor styles in idle time: the text that has arrived would
-    // be styled and laid out again once the rest is there, and either would
-    // stretch the transfer. Nothing may edit the text meanwhile.
+    // While a file is read into the window or written from it, or other work
+    // holds the whole text (a search, Replace All: app/TransferDoor.h),
+    // nothing but that work changes the text: it is read-only, so that the
+    // component refuses every edit, whoever asks (a screen reader among
+    // them), and the window swallows every input (keys, input methods, the
+    // mouse, drops, its context menu). Nor does it paint or style in idle
+    // time: the text that has arrived would be styled and laid out again once
+    // the rest is there, and either would stretch the transfer.
     void SetTransferring(bool transferring);
-    bool Transferring() const { return transferring; }
-
-    // Keeps the window in its transfer state for the life of the object: a
-    // load, a save, or other work on the whole text such as Replace All.
-    // Does nothing for a null editor.
-    class Transfer {
+    // The work itself changes the text while this lives (a load appends its
+    // blocks, Replace All makes its replacements): the text is writable
+    // again, so no event may be handled meanwhile. Does nothing for a null
+    // editor.
+    class OwnChange {
       public:
-        explicit Transfer(EditorWindow* editor);
-        ~Transfer();
-        Transfer(const Transfer&) = delete;
-        Transfer& operator=(const Transfer&) = delete;
+        explicit OwnChange(EditorWindow* editor);
+        ~OwnChange();
+        OwnChange(const OwnChange&) = delete;
+        OwnChange& operator=(const OwnChange&) = delete;
 
       private:
         EditorWindow* editor;
     };
+    // The whole text, contiguous, for a save to write while the window is
+    // transferring: it neither moves nor changes until the transfer is over.
+    const char* TransferredText();
 
     // Where the selection's caret is on the screen, in global coordinates.
     QRect CaretArea() const;
@@ -150,17 +184,24 @@ class EditorWindow : public QsciScintillaBase {
     void InsertAt(Position position, const QByteArray& bytes);
     void PasteRows(Position position, const QByteArray& rows);
     void ReplaceSelection(const QByteArray& bytes, bool rows);
-    void EndStep();
+    bool EndStep();
     void PasteSelectionAt(const QPoint& point);
+    void PasteFrom(QClipboard::Mode mode, const QStringList& offered);
     Position SelectionLength() const;
     bool KeyFits(const QKeyEvent& key) const;
+    bool TypingFits(Position bytes) const;
     void CheckInsertion(int length);
     void EndRefusal();
+    void ApplyReadOnly();
+    bool SwallowedWhileTransferring(QEvent& event);
 
     platform::ClipboardWatch clipboard;
+    platform::ClipboardWatch selection; // the primary selection
     Position sizeLimit = defaultSizeLimit;
     bool refusing = false; // the component is read-only until its call returns
+    bool recordingChanges = false;
     bool transferring = false;
+    int ownChanges = 0; // OwnChange objects alive
     IdleStyler* idleStyler;
     std::unique_ptr<AccessibilityNotifier> accessibility; // last made, first gone
 };

@@ -110,6 +110,10 @@ bool EditorWindow::CanPaste() const {
     return Send(SCI_CANPASTE) != 0 && IsPasteableFormats(clipboard.Formats());
 }
 
+bool EditorWindow::CanPasteSelection() const {
+    return Send(SCI_CANPASTE) != 0 && IsPasteableFormats(selection.Formats());
+}
+
 QByteArray EditorWindow::LineEnd() const {
     switch (Send(SCI_GETEOLMODE)) {
     case SC_EOL_CRLF:
@@ -205,13 +209,14 @@ void EditorWindow::PasteRows(Position position, const QByteArray& rows) {
 
 // Ends an undo step of several insertions. Rows may need more room than their
 // bytes (new lines, padding); if the limit stopped them part-way, the whole
-// step is taken back.
-void EditorWindow::EndStep() {
+// step is taken back. Returns whether the step stands.
+bool EditorWindow::EndStep() {
     Send(SCI_ENDUNDOACTION);
-    if (refusing) {
-        EndRefusal();
-        Send(SCI_UNDO);
-    }
+    if (!refusing)
+        return true;
+    EndRefusal();
+    Send(SCI_UNDO);
+    return false;
 }
 
 // The selection, every range of it, gives way to the bytes in one undo step.
@@ -233,23 +238,28 @@ void EditorWindow::ReplaceSelection(const QByteArray& bytes, bool rows) {
 }
 
 void EditorWindow::Paste() {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    if (IsPasteable(data))
-        ReplaceSelection(PastedBytes(data), IsRectangular(data));
+    if (CanPaste())
+        PasteFrom(QClipboard::Clipboard, clipboard.Formats());
 }
 
 // The middle button pastes the primary selection where it is pressed.
 void EditorWindow::PasteSelectionAt(const QPoint& point) {
     Send(SCI_SETEMPTYSELECTION, Send(SCI_POSITIONFROMPOINT, point.x(), point.y()));
-    const QMimeData* data = QApplication::clipboard()->mimeData(QClipboard::Selection);
-    if (IsPasteable(data))
-        ReplaceSelection(PastedBytes(data), IsRectangular(data));
+    if (CanPasteSelection())
+        PasteFrom(QClipboard::Selection, selection.Formats());
+}
+
+// What the owner offered is what it was asked for, so the data is the only
+// question it gets.
+void EditorWindow::PasteFrom(QClipboard::Mode mode, const QStringList& offered) {
+    if (const QMimeData* data = QApplication::clipboard()->mimeData(mode))
+        ReplaceSelection(PastedBytes(data, offered), IsRectangularFormats(offered));
 }
 
 // As the component drops. Onto the selection being dragged nothing happens,
 // but a copy may land on its edges; a move takes the selection out first, so
 // the place it lands moves up by what went before it.
-void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind) {
+bool EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, DropKind kind) {
     if (kind != DropKind::FromElsewhere) {
         const Position first = Send(SCI_GETSELECTIONSTART), last = Send(SCI_GETSELECTIONEND);
         const bool onEdge = position == first || position == last;
@@ -257,14 +267,14 @@ void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, D
             if (position >= range.start && position <= range.end &&
                 !(onEdge && kind == DropKind::CopyOfSelection)) {
                 Send(SCI_SETEMPTYSELECTION, position);
-                return;
+                return false;
             }
         }
     }
     const bool moving = kind == DropKind::MoveOfSelection;
     if (!Accepts(bytes.size(), moving ? SelectionLength() : 0)) {
         emit InsertionRefused();
-        return;
+        return false;
     }
     Send(SCI_BEGINUNDOACTION);
     if (moving) {
@@ -282,7 +292,7 @@ void EditorWindow::Drop(Position position, const QByteArray& bytes, bool rows, D
         InsertAt(position, bytes);
         Send(SCI_SETSEL, position, position + bytes.size());
     }
-    EndStep();
+    return EndStep();
 }
 
 QMenu* EditorWindow::CreateContextMenu() {
@@ -350,12 +360,14 @@ void EditorWindow::contextMenuEvent(QContextMenuEvent* event) {
 
 // Files dropped from a file manager are opened, not inserted; they are only
 // ever copied, so that the file manager never removes what it dragged.
+//
+// Text is accepted only once its bytes are in: a drop refused (at the size
+// limit) is turned away, so that a program that offered to move its text
+// keeps it. The formats are those the drag announced, which Qt has without
+// asking the source again. (While a file moves the window takes no drop at
+// all: SwallowedWhileTransferring.)
 void EditorWindow::dropEvent(QDropEvent* event) {
     const QMimeData* data = event->mimeData();
-    if (transferring) {
-        event->ignore();
-        return;
-    }
     const QList<QByteArray> files = DroppedFiles(data);
     if (!files.isEmpty()) {
         event->setDropAction(Qt::CopyAction);
@@ -369,18 +381,18 @@ void EditorWindow::dropEvent(QDropEvent* event) {
         QsciScintillaBase::dropEvent(event);
         return;
     }
-    if (!IsPasteable(data)) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
+    const QStringList offered = data->formats();
     DropKind kind = DropKind::FromElsewhere;
     if (event->source() == this)
         kind = event->dropAction() == Qt::MoveAction ? DropKind::MoveOfSelection
                                                      : DropKind::CopyOfSelection;
     const QPoint point = event->position().toPoint();
-    Drop(Send(SCI_POSITIONFROMPOINT, point.x(), point.y()), PastedBytes(data), IsRectangular(data),
-         kind);
+    if (IsPasteableFormats(offered) &&
+        Drop(Send(SCI_POSITIONFROMPOINT, point.x(), point.y()), PastedBytes(data, offered),
+             IsRectangularFormats(offered), kind))
+        event->acceptProposedAction();
+    else
+        event->ignore();
     // Hide the caret that showed where the drop would land.
     QDragLeaveEvent leave;
     QsciScintillaBase::dragLeaveEvent(&leave);

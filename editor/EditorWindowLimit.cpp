@@ -6,6 +6,7 @@
 // replaced by nothing and the rest of the component's call is held off.
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <vector>
 
 #include "editor/EditorWindow.h"
 #include "editor/Selections.h"
@@ -21,18 +22,35 @@ Position EditorWindow::SelectionLength() const {
     return length;
 }
 
-// Typed text and a new line take the selection's place. Typing over the text
-// (the Insert key's mode) replaces as much as it adds, and is left to the
-// component's check.
+// A new line takes the selection's place; typed text is checked as typing
+// changes the text.
 bool EditorWindow::KeyFits(const QKeyEvent& key) const {
-    if (Send(SCI_GETOVERTYPE))
-        return true;
-    Position inserted = 0;
     if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
-        inserted = LineEnd().size();
-    else if (!key.text().isEmpty() && key.text()[0].isPrint())
-        inserted = key.text().toUtf8().size();
-    return inserted == 0 || Accepts(inserted, SelectionLength());
+        return Accepts(LineEnd().size(), SelectionLength());
+    if (!key.text().isEmpty() && key.text()[0].isPrint())
+        return TypingFits(key.text().toUtf8().size());
+    return true;
+}
+
+// Typed bytes go into the main selection, or into every one where typing
+// goes to them all. Each loses what it selects or, typing over the text (the
+// Insert key's mode), the character after its caret, unless a line ends
+// there; typing over a shorter character than the one typed, or at the end
+// of a line, adds to the text.
+bool EditorWindow::TypingFits(Position bytes) const {
+    std::vector<Selection> ranges = Selections(*this);
+    if (!Send(SCI_GETADDITIONALSELECTIONTYPING))
+        ranges = {{0, Send(SCI_GETSELECTIONSTART), Send(SCI_GETSELECTIONEND)}};
+    const bool overtype = Send(SCI_GETOVERTYPE) != 0;
+    Position removed = 0;
+    for (const Selection& range : ranges) {
+        if (range.start < range.end)
+            removed += range.end - range.start;
+        else if (overtype && range.start < Send(SCI_GETLINEENDPOSITION,
+                                                Send(SCI_LINEFROMPOSITION, range.start)))
+            removed += Send(SCI_POSITIONAFTER, range.start) - range.start;
+    }
+    return Accepts(bytes * Position(ranges.size()), removed);
 }
 
 // The insertion becomes nothing. Whatever else the component's current call
@@ -44,10 +62,10 @@ void EditorWindow::CheckInsertion(int length) {
     if (Accepts(length))
         return;
     SendScintilla(SCI_CHANGEINSERTION, static_cast<uintptr_t>(0), "");
-    Send(SCI_SETREADONLY, 1);
     if (!refusing)
         QMetaObject::invokeMethod(this, &EditorWindow::EndRefusal, Qt::QueuedConnection);
     refusing = true;
+    ApplyReadOnly();
     emit InsertionRefused();
 }
 
@@ -55,7 +73,7 @@ void EditorWindow::EndRefusal() {
     if (!refusing)
         return;
     refusing = false;
-    Send(SCI_SETREADONLY, 0);
+    ApplyReadOnly();
 }
 
 // Whatever the component refused during an event, the next one finds the text
@@ -63,12 +81,16 @@ void EditorWindow::EndRefusal() {
 bool EditorWindow::event(QEvent* event) {
     if (event->type() == QEvent::DeferredDelete)
         return QsciScintillaBase::event(event);
+    if (SwallowedWhileTransferring(*event))
+        return true;
     const bool handled = QsciScintillaBase::event(event);
     EndRefusal();
     return handled;
 }
 
 bool EditorWindow::viewportEvent(QEvent* event) {
+    if (SwallowedWhileTransferring(*event))
+        return true;
     const bool handled = QsciScintillaBase::viewportEvent(event);
     EndRefusal();
     return handled;
@@ -77,7 +99,7 @@ bool EditorWindow::viewportEvent(QEvent* event) {
 void EditorWindow::inputMethodEvent(QInputMethodEvent* event) {
     const Position inserted =
         event->commitString().toUtf8().size() + event->preeditString().toUtf8().size();
-    if (!Accepts(inserted, SelectionLength())) {
+    if (!TypingFits(inserted)) {
         event->accept();
         emit InsertionRefused();
         return;

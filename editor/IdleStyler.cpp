@@ -9,9 +9,7 @@
 namespace {
 
 // A key pressed during a slice waits for its end, so a slice lasts less than
-// a frame. Each slice is followed by a repaint of the window, as styling makes
-// the component redraw, which costs a millisecond or two: much shorter slices
-// would spend their time painting.
+// a frame. Styling text the window does not show repaints nothing.
 constexpr qint64 sliceNanoseconds = 10'000'000;
 constexpr long fewestLines = 50;
 constexpr long mostLines = 1 << 20;

@@ -53,12 +53,13 @@ class ClipboardWatch::OwnerQuery : public QAbstractNativeEventFilter {
   public:
     using Answered = std::function<void(const QStringList&)>;
 
-    OwnerQuery(xcb_connection_t* connection, Answered answered)
+    OwnerQuery(xcb_connection_t* connection, bool primary, Answered answered)
         : connection(connection), answered(std::move(answered)) {
-        clipboard = InternAtom(connection, "CLIPBOARD");
+        clipboard = primary ? xcb_atom_t(XCB_ATOM_PRIMARY) : InternAtom(connection, "CLIPBOARD");
         targets = InternAtom(connection, "TARGETS");
         incremental = InternAtom(connection, "INCR");
-        property = InternAtom(connection, "_VARNE_CLIPBOARD_TARGETS");
+        property =
+            InternAtom(connection, primary ? "_VARNE_PRIMARY_TARGETS" : "_VARNE_CLIPBOARD_TARGETS");
         root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
         const char* xfixes = "XFIXES";
         xcb_query_extension_reply_t* extension = xcb_query_extension_reply(
@@ -179,13 +180,18 @@ class ClipboardWatch::OwnerQuery {
 
 #endif
 
-ClipboardWatch::ClipboardWatch(std::function<void()> changed) : changed(std::move(changed)) {
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { Ask(true); });
+ClipboardWatch::ClipboardWatch(std::function<void()> changed, bool selection)
+    : changed(std::move(changed)), selection(selection) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (selection && !clipboard->supportsSelection())
+        return;
+    connect(clipboard, selection ? &QClipboard::selectionChanged : &QClipboard::dataChanged, this,
+            [this] { Ask(true); });
 #if defined(ASK_X11_OWNER)
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (x11 && x11->connection()) {
         ownerQuery = std::make_unique<OwnerQuery>(
-            x11->connection(), [this](const QStringList& offered) { Offered(offered); });
+            x11->connection(), selection, [this](const QStringList& offered) { Offered(offered); });
         // Without the extension that reports clipboard changes Qt cannot say
         // when another program copies; asking again when Varne comes to the
         // front keeps the answer right for what the user did meanwhile.
@@ -206,13 +212,15 @@ ClipboardWatch::~ClipboardWatch() = default;
 // on X11 another program's formats arrive later through the owner query.
 void ClipboardWatch::Ask(bool clipboardChanged) {
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (ownerQuery && !clipboard->ownsClipboard()) {
+    const bool ours = selection ? clipboard->ownsSelection() : clipboard->ownsClipboard();
+    if (ownerQuery && !ours) {
         if (clipboardChanged)
             Offered(QStringList());
         ownerQuery->Ask();
         return;
     }
-    const QMimeData* data = clipboard->mimeData();
+    const QMimeData* data =
+        clipboard->mimeData(selection ? QClipboard::Selection : QClipboard::Clipboard);
     Offered(data ? data->formats() : QStringList());
 }
 

@@ -1,5 +1,6 @@
-// What the clipboard offers, followed as it changes, without ever waiting for
-// the program that owns it.
+// What the clipboard (or the primary selection, which the middle mouse button
+// pastes) offers, followed as it changes, without ever waiting for the
+// program that owns it.
 //
 // Asking Qt for the formats of another program's clipboard makes X11 send the
 // question to that program and wait up to five seconds for the answer, again
@@ -20,8 +21,10 @@ class ClipboardWatch : public QObject {
     Q_OBJECT
 
   public:
-    // changed runs each time Formats() may have changed.
-    explicit ClipboardWatch(std::function<void()> changed);
+    // Follows the clipboard, or the primary selection when selection is true
+    // (where the platform has one). changed, if given, runs each time
+    // Formats() may have changed.
+    explicit ClipboardWatch(std::function<void()> changed, bool selection = false);
     ~ClipboardWatch() override;
 
     // The MIME types the clipboard offered when last heard of; empty while it
@@ -35,6 +38,7 @@ class ClipboardWatch : public QObject {
     void Offered(const QStringList& offered);
 
     std::function<void()> changed;
+    bool selection;
     QStringList formats;
     std::unique_ptr<OwnerQuery> ownerQuery; // on X11 only
 };

@@ -36,6 +36,9 @@ class Progress {
     // Reports that done of the total units are finished, and says whether to
     // go on: false once the person has cancelled the work.
     virtual bool Advance(int64_t done) = 0;
+    // Called while a step takes long (a slow disk's flush, say), so that a
+    // window already shown keeps painting and the event loop keeps running.
+    virtual void StillWorking() {}
 };
 
 class Desktop {

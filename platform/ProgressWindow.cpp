@@ -2,6 +2,7 @@
 // window-modal over its owner, that appears once the work has lasted half a
 // second.
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -53,6 +54,7 @@ class ProgressWindow : public Progress {
     }
 
     bool Advance(int64_t done) override {
+        reached = done;
         if (!dialog) {
             if (clock.elapsed() < showAfterMilliseconds)
                 return true;
@@ -61,6 +63,16 @@ class ProgressWindow : public Progress {
         if (total > 0)
             dialog->setValue(int(std::min(done, total) * steps / total));
         return !dialog->wasCanceled();
+    }
+
+    // The dialog runs the event loop only when its bar moves.
+    void StillWorking() override {
+        if (!dialog) {
+            if (clock.elapsed() < showAfterMilliseconds)
+                return;
+            Advance(reached);
+        }
+        QCoreApplication::processEvents();
     }
 
   private:
@@ -83,6 +95,7 @@ class ProgressWindow : public Progress {
     std::string text;
     int64_t total;
     bool cancellable;
+    int64_t reached = 0;
     QElapsedTimer clock;
     std::unique_ptr<ProgressDialog> dialog;
 };

@@ -4,6 +4,7 @@
 // one, which would take gigabytes.
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -56,12 +57,14 @@ class DocumentLimitTest : public EditorTest {
         QApplication::processEvents();
         int count = 0;
         for (const MessageRecord& message : desktop.messages)
-            count += message.text == refusal;
+            count += message.text == Refusal();
         return count;
     }
 
-    const std::string refusal =
-        "The text was not added: the document would grow past 64 bytes, the most Varne can hold.";
+    std::string Refusal() {
+        return "The text was not added: the document would grow past " +
+               DescribeSize(Editor()->SizeLimit()) + ", the most Varne can hold.";
+    }
 };
 
 TEST_F(DocumentLimitTest, TypingStopsAtTheLimit) {
@@ -90,6 +93,32 @@ TEST_F(DocumentLimitTest, TypingOverTheTextFitsAtTheLimit) {
     TypeText("c");
     EXPECT_EQ(Length(), limit) << "nothing left to replace at the end";
     EXPECT_EQ(Refusals(), 1);
+}
+
+// Typing over a character with a longer one adds to the text, and so does
+// typing at a line's end: refused before anything changes. A drop refused at
+// the limit is not taken from a source that offered to move it.
+TEST_F(DocumentLimitTest, TypingOverTheTextAndDropsAreCheckedBeforeAnythingChanges) {
+    Opened("ab\xC3\xA9"
+           "d\n");
+    Editor()->SetSizeLimit(6);
+    Key(Qt::Key_Insert);
+    theApp.SendEditor(SCI_GOTOPOS, 4);
+    QKeyEvent eAcute(QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9"));
+    QApplication::sendEvent(Editor(), &eAcute); // two bytes over one
+    EXPECT_EQ(EditorText(), "ab\xC3\xA9"
+                            "d\n");
+    EXPECT_FALSE(theApp.modified);
+    EXPECT_EQ(Refusals(), 1);
+    theApp.SendEditor(SCI_GOTOPOS, 2);
+    TypeText("xyz");
+    EXPECT_EQ(EditorText(), "abxyz\n") << "x over \u00e9, y over d, z at the line's end";
+    TypeText("!");
+    EXPECT_EQ(Refusals(), 2);
+
+    EXPECT_FALSE(DropFromElsewhere("1", QPoint(4, 4)));
+    EXPECT_EQ(EditorText(), "abxyz\n");
+    EXPECT_EQ(Refusals(), 3);
 }
 
 TEST_F(DocumentLimitTest, ARefusedInsertionLeavesTheDocumentCleanWithNothingToUndo) {

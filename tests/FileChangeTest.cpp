@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "document/FileAccess.h"
 #include "tests/TestSupport.h"
@@ -245,6 +247,65 @@ TEST_F(SaveConflictTest, ANewDocumentIsGuardedOnceSavedUnderAName) {
     Command(IDM_SAVE);
     EXPECT_EQ(LastMessage(), Question(path));
     EXPECT_EQ(ReadBytes(path), "their version");
+}
+
+// Someone who may write the folder puts a link to a file of their choosing,
+// or to one that is not there yet, in place of the one that was opened. The
+// question says where it points; Yes replaces the link with a new file and
+// never writes through it, before the question or after.
+TEST_F(SaveConflictTest, APlantedLinkIsReplacedNeverWrittenThrough) {
+    const std::string victim = dir.Path("victim");
+    for (const bool exists : {true, false}) {
+        SCOPED_TRACE(exists ? "a link to a file" : "a link to nothing yet");
+        if (exists)
+            WriteBytes(victim, "precious");
+        const std::string path = OpenedAndEdited("original");
+        ASSERT_EQ(::symlink(victim.c_str(), dir.Path("planted").c_str()), 0);
+        ASSERT_EQ(::rename(dir.Path("planted").c_str(), path.c_str()), 0);
+        desktop.messages.clear();
+        desktop.answers = {IDNO, IDYES};
+        Command(IDM_SAVE);
+        Command(IDM_SAVE);
+        ASSERT_EQ(desktop.messages.size(), 2u);
+        EXPECT_EQ(desktop.messages[0].text,
+                  "\"" + path + "\" is now a symbolic link to \"" + victim +
+                      "\", not the file that was opened.\n\nSave the document as a new file in "
+                      "place of the link? What the link points to stays as it is.");
+        EXPECT_EQ(ReadBytes(path), "mine original");
+        EXPECT_EQ(Exists(victim), exists);
+        EXPECT_EQ(ReadBytes(victim), exists ? "precious" : "");
+        struct stat st;
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        ::unlink(victim.c_str());
+    }
+
+    // The link comes after the question was answered, as the save begins.
+    struct PlantingDesktop : ScriptedDesktop {
+        std::function<void()> plant;
+        std::unique_ptr<platform::Progress> ShowProgress(QWidget* owner, const std::string& text,
+                                                         int64_t total, bool cancellable) override {
+            if (plant)
+                std::exchange(plant, nullptr)();
+            return ScriptedDesktop::ShowProgress(owner, text, total, cancellable);
+        }
+    } planting;
+    WriteBytes(victim, "precious");
+    const std::string path = OpenedAndEdited("original");
+    ReplacedByAnotherProgram(path, "their version");
+    platform::SetDesktop(&planting);
+    planting.answers = {IDYES};
+    planting.plant = [&] {
+        ASSERT_EQ(::symlink(victim.c_str(), dir.Path("planted").c_str()), 0);
+        ASSERT_EQ(::rename(dir.Path("planted").c_str(), path.c_str()), 0);
+    };
+    Command(IDM_SAVE);
+    platform::SetDesktop(&desktop);
+    ASSERT_EQ(planting.messages.size(), 2u);
+    EXPECT_EQ(planting.messages[0].text, Question(path));
+    EXPECT_NE(planting.messages[1].text.find("Another file took its place"), std::string::npos);
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_TRUE(theApp.modified);
 }
 
 TEST_F(SaveConflictTest, NoToTheOverwriteQuestionKeepsTheTextWhenClosing) {

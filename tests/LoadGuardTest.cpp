@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "editor/EditorWindow.h"
 #include "tests/TestSupport.h"
@@ -18,9 +19,12 @@ namespace {
 
 std::atomic<int> largeAllocations{0};
 constexpr size_t large = 1 << 20;
+// Allocations of the program's own thread; the journal's writer thread has
+// buffers of its own.
+const std::thread::id mainThread = std::this_thread::get_id();
 
 void* Allocate(size_t size) {
-    if (size >= large)
+    if (size >= large && std::this_thread::get_id() == mainThread)
         ++largeAllocations;
     if (void* p = std::malloc(size ? size : 1))
         return p;
@@ -71,14 +75,42 @@ TEST_F(LoadGuardTest, ALoadReservesTheBuffersOnceInsteadOfRegrowingThem) {
     EXPECT_GE(allocations, 1) << "the counting itself does not work";
 }
 
+// The recovery journal records a keystroke as a few bytes read back from the
+// component, wherever it is typed: never a copy of the document.
+TEST_F(LoadGuardTest, KeystrokesCostTheJournalNoCopyOfTheDocument) {
+    std::string bytes;
+    while (bytes.size() < (8u << 20))
+        bytes += "<p class=\"x\">some text &amp; more</p>\n";
+    const std::string path = dir.Path("big.html");
+    WriteBytes(path, bytes);
+    theApp.LoadFile(path);
+    const long length = theApp.SendEditor(SCI_GETLENGTH);
+    TypeText("a");
+    ASSERT_TRUE(theApp.SyncJournal(30000)); // the journal's first batch, and its copy of the file
+
+    largeAllocations = 0;
+    for (const long position : {0L, length / 2, length}) {
+        theApp.SendEditor(SCI_GOTOPOS, static_cast<unsigned long>(position));
+        TypeText("<b>typed</b>");
+        theApp.FlushJournal();
+    }
+    Command(IDM_UNDO);
+    theApp.FlushJournal();
+    EXPECT_EQ(largeAllocations, 0);
+    ASSERT_TRUE(theApp.SyncJournal(30000));
+}
+
 TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
-    // Only the check before each insertion, which costs the same whatever
-    // the document's size.
+    // Only the check before each insertion and the recovery journal's
+    // notifications before each change, which cost the same whatever the
+    // document's size.
     auto expectNothingPerChange = [&](const char* when) {
-        // No change notifications but the insertion check, no character
-        // index in the component.
-        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), SC_MOD_INSERTCHECK) << when;
+        // No change notifications but those, no character index in the
+        // component.
+        EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK),
+                  SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)
+            << when;
         EXPECT_EQ(theApp.SendEditor(SCI_GETLINECHARACTERINDEX), 0) << when;
     };
     // Nor any reading of the text for screen readers.

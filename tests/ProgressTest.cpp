@@ -200,6 +200,23 @@ TEST_F(ProgressWindowTest, TheWindowGoesWithTheWork) {
     EXPECT_EQ(Dialog(), nullptr);
 }
 
+// A step that takes long (a slow disk's flush) still brings the window up, and
+// the event loop keeps running while it lasts.
+TEST_F(ProgressWindowTest, ALongStepStillShowsTheWindowAndRunsTheEventLoop) {
+    const auto progress = qtDesktop.ShowProgress(&owner, "Saving \"x\"", 1000, false);
+    progress->Advance(1);
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        &owner, [&] { ran = true; }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (!ran && clock.elapsed() < 5000) {
+        progress->StillWorking();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(ran && Dialog() && Dialog()->isVisible());
+}
+
 TEST_F(ProgressWindowTest, WorkThatCannotBeCancelledKeepsItsWindow) {
     const auto progress = qtDesktop.ShowProgress(&owner, "Saving \"x\"", 1000, false);
     int64_t done = 0;

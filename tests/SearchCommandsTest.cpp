@@ -267,7 +267,7 @@ TEST_F(SearchCommandsTest, NothingStartsWhileTheTextIsHeld) {
     Open("abc abc");
     Command(IDM_REPLACE);
     {
-        const EditorWindow::Transfer held(Editor());
+        const TransferDoor::Hold held(theApp.door, Editor());
         Request(SearchAction::replaceAll, "abc", "x");
         Request(SearchAction::findNext, "abc");
     }

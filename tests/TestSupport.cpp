@@ -1,7 +1,11 @@
 #include "tests/TestSupport.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QTest>
 #include <QWindow>
 #include <QtGui/private/qguiapplication_p.h>
@@ -129,6 +133,7 @@ bool Exists(const std::string& path) {
 }
 
 void EditorTest::SetUp() {
+    ::setenv("XDG_STATE_HOME", stateDir.Root().c_str(), 1);
     platform::SetDesktop(&desktop);
     theApp.StartUp(*static_cast<QApplication*>(QApplication::instance()));
     QApplication::processEvents();
@@ -201,6 +206,32 @@ ScopedTmpfs::~ScopedTmpfs() {
 
 bool ScopedTmpfs::RemountReadOnly() {
     return ::mount("tmpfs", dir.Root().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+bool DropFromElsewhere(const QString& text, const QPoint& point) {
+    QMimeData data;
+    data.setText(text);
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QWidget* viewport = theApp.editorWindow->viewport();
+    QDragEnterEvent enter(point, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(point, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(viewport, &drop);
+    return drop.isAccepted();
+}
+
+QAccessibleInterface* AccessibleMenuItem(unsigned short id) {
+    QAction* action = theApp.frameWindow->MenuAction(id);
+    auto* menu = action ? qobject_cast<QMenu*>(action->associatedObjects().value(0)) : nullptr;
+    if (!menu)
+        return nullptr;
+    QAccessibleInterface* menuInterface = QAccessible::queryAccessibleInterface(menu);
+    for (int i = 0; i < menuInterface->childCount(); ++i) {
+        if (menuInterface->child(i)->object() == action)
+            return menuInterface->child(i);
+    }
+    return nullptr;
 }
 
 std::vector<std::string> ListFolder(const std::string& path) {

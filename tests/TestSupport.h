@@ -107,6 +107,9 @@ class EditorTest : public ::testing::Test {
 
     ScriptedDesktop desktop;
     TempDir dir;
+    // XDG_STATE_HOME for the test, so that recovery journals of one test
+    // never meet another's (or the user's).
+    TempDir stateDir;
 };
 
 // A small tmpfs mounted on a fresh folder for the life of the object, to make
@@ -127,6 +130,16 @@ class ScopedTmpfs {
 // Bytes the editor has read out of the component for screen readers since
 // it started: what their queries and the index of offsets cost.
 long long ScreenReaderBytesRead();
+
+// Drags text from another program, which offers to move it, into the editor
+// and drops it at point of the editor's viewport. Returns whether the drop
+// was taken, after which that program would delete its text.
+bool DropFromElsewhere(const QString& text, const QPoint& point);
+
+// The accessible interface of a menu item, as a screen reader finds it in its
+// menu; nullptr for an id the menus lack.
+class QAccessibleInterface;
+QAccessibleInterface* AccessibleMenuItem(unsigned short id);
 
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::string> ListFolder(const std::string& path);

@@ -19,7 +19,8 @@ trap 'dpkg -P varne >/dev/null 2>&1; rm -rf "$out"' EXIT
 deb=$(ls "$out"/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-case "$depends" in *libqscintilla2-qt6*) ;; *) echo "no QScintilla dependency"; exit 1 ;; esac
+# The component is built into the binary, not taken from Debian's QScintilla.
+case "$depends" in *libqscintilla2*) echo "depends on Debian's QScintilla"; exit 1 ;; esac
 case "$depends" in *libqt6widgets6*) ;; *) echo "no Qt 6 widgets dependency"; exit 1 ;; esac
 
 # lintian's errors fail the test; its warnings and notes are shown.
@@ -35,6 +36,9 @@ head -n 1 "$doc/copyright" |
     grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
     { echo "the copyright file is not machine-readable"; exit 1; }
 grep -qx 'License: GPL-3.0-or-later' "$doc/copyright" || { echo "no GPL-3.0-or-later in copyright"; exit 1; }
+for bundled in 'Files: qscintilla/src/\*' 'Files: qscintilla/scintilla/\*' 'License: Scintilla'; do
+    grep -qx "$bundled" "$doc/copyright" || { echo "the copyright file lacks '$bundled'"; exit 1; }
+done
 zcat "$doc/changelog.gz" >"$out/changelog"
 [ "$(dpkg-parsechangelog -l "$out/changelog" -S Version)" = "$(dpkg-deb -f "$deb" Version)" ] ||
     { echo "the changelog's version is not the package's"; exit 1; }

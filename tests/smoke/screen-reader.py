@@ -248,8 +248,11 @@ def check_typing(editor):
         fail("character count %d" % editor.get_character_count())
     poll("caret moves up to the end",
          lambda: [e[1] for e in of_kind("object:text-caret-moved")][-1:] == [1 + len(typed)])
+    # The caret is reported where it is once the keys that arrived together
+    # are handled: one move per key on a quiet machine, fewer when keys come
+    # in a batch, but always forward, within the text, up to its end.
     carets = [event[1] for event in of_kind("object:text-caret-moved")]
-    if carets != list(range(2, 2 + len(typed))):
+    if carets != sorted(set(carets)) or carets[0] < 2:
         fail("caret-moved offsets %s" % carets)
     if editor.get_caret_offset() != 1 + len(typed):
         fail("caret offset %d" % editor.get_caret_offset())
@@ -282,10 +285,33 @@ def check_editing_through_the_interface(editor):
     events.clear()
 
 
+def menu_bar_item(application, name):
+    for accessible in descendants(application):
+        if accessible.get_role() == Atspi.Role.MENU_ITEM and accessible.get_name() == name:
+            parent = accessible.get_parent()
+            if parent is not None and parent.get_role() == Atspi.Role.MENU_BAR:
+                return accessible
+    return None
+
+
+def open_menu(application, name):
+    """Opens a menu of the menu bar through its item's action, as a screen
+    reader does, and returns how many of Varne's windows there were before.
+
+    Not with Alt and a letter: while a reader listens, Qt holds each key until
+    the accessibility registry has seen it, but runs shortcuts at once. On a
+    busy machine the shortcut opened the menu, and the Alt release that
+    followed it, held up, then closed the menu again."""
+    below = varne_windows()
+    item = poll("the menu bar's " + name, lambda: menu_bar_item(application, name))
+    item.get_action_iface().do_action(0)
+    poll("the %s menu on the screen" % name, lambda: varne_windows() > below)
+    return below
+
+
 def check_menus(application):
     # Open the Edit menu, so that the program refreshes its items.
-    below = varne_windows()
-    xdotool("key", "alt+e")
+    below = open_menu(application, "Edit")
 
     def edit_items():
         for accessible in descendants(application):
@@ -322,11 +348,9 @@ def check_menus(application):
     poll("the Edit menu to close", lambda: varne_windows() <= below)
 
 
-def quit_varne(varne):
+def quit_varne(varne, application):
     # File > Exit, and No to the question about the unsaved text.
-    below = varne_windows()
-    xdotool("key", "alt+f")
-    poll("the File menu", lambda: varne_windows() > below)
+    open_menu(application, "File")
     xdotool("key", "x")
     wait_active("the question", "^Varne$")
     xdotool("key", "n")
@@ -363,7 +387,7 @@ def main():
     check_editing_through_the_interface(editor)
     if mode == "at-start":
         check_menus(application)
-    quit_varne(varne)
+    quit_varne(varne, application)
     listener.deregister("object:text-changed:insert")
     cleanup()
     print("PASS")

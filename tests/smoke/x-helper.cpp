@@ -1,10 +1,11 @@
 // What the smoke tests and the benchmark in a real X server need from X11 that
 // no packaged tool does:
 //
-//   x-helper silent-owner   takes the clipboard and never answers a question
-//                           about it, as a hung program would; prints a line
-//                           "question TARGET" for each question, at once.
-//                           Runs until killed.
+//   x-helper silent-owner   takes the clipboard and the primary selection
+//                           and never answers a question about them, as a
+//                           hung program would; prints a line "question
+//                           SELECTION TARGET" (CLIPBOARD or PRIMARY) for each
+//                           question, at once. Runs until killed.
 //   x-helper ping WINDOW    sends the window's program a _NET_WM_PING and
 //                           waits (at most 20 s) for the answer, which it
 //                           gives once it has handled every event it had
@@ -44,24 +45,29 @@ std::string AtomName(xcb_connection_t* connection, xcb_atom_t atom) {
     return name;
 }
 
+bool TakeSelection(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t selection) {
+    xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool owns = owner && owner->owner == window;
+    std::free(owner);
+    return owns;
+}
+
 int SilentOwner(xcb_connection_t* connection, const xcb_screen_t* screen) {
     const xcb_window_t window = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t clipboard = InternAtom(connection, "CLIPBOARD");
-    xcb_set_selection_owner(connection, window, clipboard, XCB_CURRENT_TIME);
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, clipboard), nullptr);
-    const bool owns = owner && owner->owner == window;
-    std::free(owner);
-    if (!owns) {
-        std::fprintf(stderr, "x-helper: could not take the clipboard\n");
+    if (!TakeSelection(connection, window, InternAtom(connection, "CLIPBOARD")) ||
+        !TakeSelection(connection, window, XCB_ATOM_PRIMARY)) {
+        std::fprintf(stderr, "x-helper: could not take the clipboard and the selection\n");
         return 1;
     }
     while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
         if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
             const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event);
-            std::printf("question %s\n", AtomName(connection, request->target).c_str());
+            std::printf("question %s %s\n", AtomName(connection, request->selection).c_str(),
+                        AtomName(connection, request->target).c_str());
             std::fflush(stdout);
         }
         std::free(event);
