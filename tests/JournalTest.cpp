@@ -440,6 +440,22 @@ TEST_F(RecoveryTest, DiscardRemovesTheChangesAndOpenAsItIsKeepsThem) {
     EXPECT_TRUE(Journals().empty());
 }
 
+// The benchmark compares Varne with the same Varne started without a journal:
+// that one keeps nothing, and so leaves nothing to offer.
+TEST_F(RecoveryTest, StartedWithoutAJournalNothingIsKeptOrOffered) {
+    theApp.journalWanted = false;
+    Restart();
+    theApp.journalWanted = true; // from the next start on
+    const std::string path = OpenedAndEdited("saved");
+    EXPECT_TRUE(theApp.modified);
+    EXPECT_TRUE(theApp.SyncJournal(5000));
+    EXPECT_TRUE(Journals().empty());
+    Restart();
+    theApp.LoadFile(path);
+    EXPECT_TRUE(desktop.questions.empty());
+    EXPECT_EQ(EditorText(), "saved");
+}
+
 // Ended by a signal, Varne keeps both an emergency copy and the journal; the
 // journal is offered first, and the copy only when its changes are not
 // recovered.
