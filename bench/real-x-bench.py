@@ -4,6 +4,7 @@
 process. See bench/README.md.
 
 Usage: real-x-bench.py PROGRAMS [--only NAME,...] [--open-with auto|dialog|argument]
+                      [--markdown]
 PROGRAMS is the list of binaries CMake writes (build/bench/real-x-programs).
 """
 import argparse
@@ -24,6 +25,8 @@ def main():
     parser.add_argument("--open-with", choices=("auto", "dialog", "argument"), default="auto",
                         help="how files are opened: the Open File dialog, the command line, "
                         "or the command line if Varne takes one (the default)")
+    parser.add_argument("--markdown", action="store_true",
+                        help="print the rows as a Markdown table, beside the figures before")
     options = parser.parse_args()
 
     chosen = scenarios.SCENARIOS
@@ -44,7 +47,8 @@ def main():
 
     folder = tempfile.mkdtemp(prefix="varne-bench-pages-")
     try:
-        return runner.run_all(programs, chosen, scenarios.SECTIONS, folder, options.open_with)
+        return runner.run_all(programs, chosen, scenarios.SECTIONS, folder, options.open_with,
+                              options.markdown)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

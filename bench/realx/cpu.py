@@ -52,6 +52,7 @@ class Busy:
         self.cpu = cpu  # seconds of CPU, all threads
         self.wall = wall  # seconds from its start until the quiet began
         self.answer = None  # milliseconds until the window answered, where asked
+        self.sent = None  # when the keys had been sent (a time.monotonic()), where pressed
 
 
 def until_quiet(cpu, cpu_at_start, started, limit, after=None):
@@ -80,13 +81,23 @@ def until_quiet(cpu, cpu_at_start, started, limit, after=None):
         time.sleep(POLL_INTERVAL)
 
 
-def peak_resident_mib(pid):
-    """The process's peak resident memory (VmHWM) in MiB, or None."""
+def memory_mib(pid, field):
+    """A memory figure of /proc/PID/status in MiB, or None."""
     try:
         with open(f"/proc/{pid}/status") as status:
             for line in status:
-                if line.startswith("VmHWM:"):
+                if line.startswith(field + ":"):
                     return int(line.split()[1]) / 1024
     except OSError:
         pass
     return None
+
+
+def peak_resident_mib(pid):
+    """The process's peak resident memory (VmHWM) in MiB, or None."""
+    return memory_mib(pid, "VmHWM")
+
+
+def resident_mib(pid):
+    """The process's resident memory now (VmRSS) in MiB, or None."""
+    return memory_mib(pid, "VmRSS")

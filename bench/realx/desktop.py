@@ -117,6 +117,31 @@ class Desktop:
     def _log(self, name):
         return log_tail(os.path.join(self.work, name))
 
+    def journal_folder(self):
+        """Where Varne keeps its recovery journals on this desktop."""
+        return os.path.join(self.env["HOME"], ".local", "state", "varne")
+
+    def forget_journals(self):
+        """Removes the journals Varnes ended with SIGKILL left, which the
+        next open of their file would offer back."""
+        shutil.rmtree(self.journal_folder(), ignore_errors=True)
+
+    def own_clipboard(self, path):
+        """Starts xclip holding the file's bytes as the clipboard; returns
+        the process, to be ended by the caller, once the clipboard has an
+        owner that answers."""
+        owner = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i", path],
+                                 env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        answers = lambda: subprocess.run(  # noqa: E731
+            ["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"], env=self.env,
+            capture_output=True).returncode == 0
+        if not poll(20, answers):
+            owner.kill()
+            owner.wait()
+            raise Failed("xclip did not take the clipboard")
+        return owner
+
     def xdotool(self, *arguments):
         """Runs xdotool; returns its output, or None if it failed."""
         done = subprocess.run(["xdotool", *arguments], env=self.env, capture_output=True,
@@ -176,7 +201,7 @@ class Varne:
     KEY_LIMIT = 60  # seconds a key may keep the process busy
     ANSWER_LIMIT = 120  # seconds any wait for an answer may last
 
-    def __init__(self, desktop, programs, argument=None, env=None):
+    def __init__(self, desktop, programs, argument=None, env=None, first=None):
         self.desktop = desktop
         self.programs = programs
         self.log_path = os.path.join(desktop.work, "varne.log")
@@ -189,20 +214,27 @@ class Varne:
         self.pinger = None
         try:
             self.cpu = processcpu.ProcessCpu(self.process.pid)
-            found = poll(30, self._find_frame)
+            if first:
+                self.first = poll(self.ANSWER_LIMIT, lambda: self._find_window(first))
+                if not self.first:
+                    raise Failed(f"no window named '{first}' within {self.ANSWER_LIMIT} s" +
+                                 log_tail(self.log_path))
+                self.first_seen = time.monotonic()
+            found = poll(30, lambda: self._find_window("^Varne - "))
             if not found:
                 raise Failed("no Varne window within 30 s" + log_tail(self.log_path))
             self.frame = found
             self.pinger = Pinger(programs.x_helper, desktop, self.frame)
             self.answered = self.wait_answer()
-            self._activate()
+            if not first:
+                self._activate()
         except BaseException:
             self.close()
             raise
 
-    def _find_frame(self):
+    def _find_window(self, pattern):
         found = self.desktop.xdotool("search", "--all", "--onlyvisible", "--pid",
-                                     str(self.process.pid), "--name", "^Varne - ")
+                                     str(self.process.pid), "--name", pattern)
         if self.process.poll() is not None:
             raise Failed(f"Varne exited with status {self.process.returncode}" +
                          log_tail(self.log_path))
@@ -250,15 +282,15 @@ class Varne:
 
     # Input, as a person gives it.
 
-    def press(self, *keys, into=None):
-        """Presses the keys (xdotool names) one after the other, at once, into
-        the window that has the focus, which must be the frame (or `into`);
-        returns when they have been sent."""
+    def press(self, *keys, into=None, pace=0):
+        """Presses the keys (xdotool names) one after the other, at once or
+        `pace` seconds apart, into the window that has the focus, which must be
+        the frame (or `into`); returns when they have been sent."""
         if not self.has_focus(into):
             raise Failed("the Varne window lost the focus; focus on " +
                          repr((self.desktop.xdotool("getwindowfocus", "getwindowname") or "")
                               .strip()))
-        if self.desktop.xdotool("key", "--delay", "0", *keys) is None:
+        if self.desktop.xdotool("key", "--delay", str(int(pace * 1000)), *keys) is None:
             raise Failed("xdotool could not press " + " ".join(keys))
 
     def type_text(self, text):
@@ -277,16 +309,18 @@ class Varne:
 
     # Measures.
 
-    def until_quiet(self, cpu_at_start, started, limit=None):
+    def until_quiet(self, cpu_at_start, started, limit=None, not_before=None):
         """Pings (so that what was sent has arrived), then waits until the
-        process is quiet; returns a Busy whose `answer` is that ping's
-        latency in milliseconds, or raises Failed at the limit."""
+        process is quiet, in a window that begins no earlier than
+        `not_before` (a time.monotonic()), if given; returns a Busy whose
+        `answer` is that ping's latency in milliseconds, or raises Failed at
+        the limit."""
         limit = limit or self.KEY_LIMIT
         answer = self.pinger.ping(self.ANSWER_LIMIT)
         if answer is None:
             raise Failed(f"the window did not answer within {self.ANSWER_LIMIT} s")
         busy = processcpu.until_quiet(self.cpu, cpu_at_start, started, limit,
-                                      after=time.monotonic())
+                                      after=max(time.monotonic(), not_before or 0))
         if busy is None:
             raise Failed(f"still busy {limit} s later "
                          f"(quiet: {processcpu.QUIET_CPU * 1000:g} ms of CPU in "
@@ -297,14 +331,19 @@ class Varne:
     def wait_quiet(self, limit=None):
         self.until_quiet(self.cpu.seconds(), time.monotonic(), limit)
 
-    def key_cost(self, *keys, limit=None):
-        """Presses the keys; returns a Busy: the CPU they set off until the
-        process is quiet, and the milliseconds from their sending until the
-        window answered (`answer`)."""
+    def key_cost(self, *keys, limit=None, pace=0, settle=0):
+        """Presses the keys (`pace` seconds apart); returns a Busy: the CPU
+        they set off until the process is quiet, counted for at least
+        `settle` seconds after the last was sent (work a timer starts later,
+        such as the journal's flush, counts too), and the milliseconds from
+        their sending until the window answered (`answer`)."""
         started = time.monotonic()
         used = self.cpu.seconds()
-        self.press(*keys)
-        return self.until_quiet(used, started, limit)
+        self.press(*keys, pace=pace)
+        sent = time.monotonic()
+        busy = self.until_quiet(used, started, limit, not_before=sent + settle)
+        busy.sent = sent
+        return busy
 
     def watch(self, seconds, interval=0.05):
         """For `seconds`, pings every `interval`; returns the CPU used
@@ -337,6 +376,9 @@ class Varne:
 
     def peak_memory_mib(self):
         return processcpu.peak_resident_mib(self.process.pid)
+
+    def memory_mib(self):
+        return processcpu.resident_mib(self.process.pid)
 
     # Opening a file and going places in it.
 

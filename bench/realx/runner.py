@@ -25,11 +25,21 @@ MAX = "max"
 
 
 class Row:
-    def __init__(self, what, unit, summary=MEDIAN, target=None):
+    def __init__(self, what, unit, summary=MEDIAN, target=None, before=None):
         self.what = what
         self.unit = unit
         self.summary = summary
         self.target = target  # the value (the median, or the max) must be at most this
+        self.before = before  # as measured before the work these rows were made for
+
+
+class Ratio(Row):
+    """A row figured from two others: the median of one over the other's."""
+
+    def __init__(self, what, over, under, target=None):
+        super().__init__(what, "x", target=target)
+        self.over = over
+        self.under = under
 
 
 class Page:
@@ -110,10 +120,11 @@ class Run:
 
     # Steps the scenarios share.
 
-    def start(self, argument=None, env=None):
+    def start(self, argument=None, env=None, first=None):
         """A fresh Varne, ended when the scenario's run ends; `env` adds to
-        its environment."""
-        varne = Varne(self.desktop, self.programs, argument=argument, env=env)
+        its environment. With `first`, the pattern of a window's name, that
+        window is waited for before the frame, and has the focus."""
+        varne = Varne(self.desktop, self.programs, argument=argument, env=env, first=first)
         self.running.append(varne)
         if self.window_size is None:
             self.window_size = varne.geometry()
@@ -143,8 +154,13 @@ class Run:
                 self.fail([row for row in scenario.rows
                            if len(self.samples.get(row, [])) == before[row]], str(failure))
             finally:
-                while self.running:
-                    self.running.pop().close()
+                self.close_all()
+
+    def close_all(self):
+        """Ends every Varne of the run, and forgets the journals they kept."""
+        while self.running:
+            self.running.pop().close()
+        self.desktop.forget_journals()
 
     def command_line_opens(self, path):
         """Whether Varne opens a file named on its command line: the caption
@@ -155,8 +171,7 @@ class Run:
         except Failed:
             return False
         finally:
-            while self.running:
-                self.running.pop().close()
+            self.close_all()
 
 
 def write_pages(run, scenarios):
@@ -177,32 +192,70 @@ def write_pages(run, scenarios):
 
 
 def format_value(value, unit):
-    digits = 2 if unit == "s" else 0 if unit == "MiB" else 1
+    digits = 2 if unit in ("s", "x") else 0 if unit == "MiB" or value >= 100 else 1
     return f"{value:.{digits}f}"
 
 
-def report_row(run, row):
-    what = f"  {row.what:<62}"
+def summarize(run, row):
+    """The row's figure as shown, the value its target is checked against
+    and the number of samples; or None and the reason it was not measured."""
+    if isinstance(row, Ratio):
+        over, reason = summarize(run, row.over)
+        if over is None:
+            return None, reason
+        under, reason = summarize(run, row.under)
+        if under is None:
+            return None, reason
+        if under[1] <= 0:
+            return None, f"'{row.under.what.strip()}' is 0"
+        ratio = over[1] / under[1]
+        return (format_value(ratio, row.unit), ratio, 1), None
     values = run.samples.get(row, [])
     if row in run.failures or not values:
-        return f"{what} not measured: {run.failures.get(row, 'no samples')}"
+        return None, run.failures.get(row, "no samples")
     median = statistics.median_high(values)
     if row.summary == MAX:
-        shown, checked = format_value(max(values), row.unit), max(values)
-    elif row.summary == MEDIAN_MAX:
+        return (format_value(max(values), row.unit), max(values), len(values)), None
+    if row.summary == MEDIAN_MAX:
         shown = format_value(median, row.unit) + " / " + format_value(max(values), row.unit)
-        checked = median
-    else:
-        shown, checked = format_value(median, row.unit), median
+        return (shown, median, len(values)), None
+    return (format_value(median, row.unit), median, len(values)), None
+
+
+def verdict(row, checked):
+    return "met" if checked <= row.target else "MISSED"
+
+
+def report_row(run, row):
+    what = f"  {row.what:<68}"
+    summary, reason = summarize(run, row)
+    if summary is None:
+        return f"{what} not measured: {reason}"
+    shown, checked, count = summary
     line = f"{what} {shown:>17} {row.unit:<3}"
-    if len(values) > 1:
-        line += f" n={len(values):<2}"
-    else:
-        line += " " * 5
+    line += f" n={count:<2}" if count > 1 else " " * 5
     if row.target is not None:
-        line += f" target <= {row.target:g} {row.unit}: " + ("met" if checked <= row.target
-                                                            else "MISSED")
+        line += f" target <= {row.target:g} {row.unit}: " + verdict(row, checked)
     return line.rstrip()
+
+
+def markdown_row(run, row):
+    """The row as a line of a Markdown table: what, measured, before, target."""
+    summary, reason = summarize(run, row)
+    unit = " ×" if row.unit == "x" else " " + row.unit
+    if summary is None:
+        measured = "not measured: " + reason.replace("|", "/")
+    else:
+        measured = summary[0] + unit
+    before = "" if row.before is None else format_value(row.before, row.unit) + unit
+    target = ""
+    if row.target is not None:
+        target = f"≤ {row.target:g}{unit}"
+        if summary is not None:
+            target += ": " + verdict(row, summary[1])
+    # A row that belongs to the one above is indented in the text report.
+    what = "↳ " + row.what.strip() if row.what.startswith(" ") else row.what
+    return f"| {what} | {measured} | {before} | {target} |"
 
 
 def measure(run, scenarios):
@@ -227,9 +280,28 @@ def measure(run, scenarios):
         run.desktop.close()
 
 
-def run_all(programs, scenarios, sections, folder, open_with):
-    """Runs the scenarios and prints the sections' rows that they measure;
-    returns 0 if every row was measured."""
+def shown(row, measured):
+    """Whether the row belongs to this run: its scenario ran, or, for a
+    ratio, the scenarios of both its rows."""
+    if isinstance(row, Ratio):
+        return shown(row.over, measured) and shown(row.under, measured)
+    return row in measured
+
+
+def print_markdown(run, sections, measured):
+    print("| What | Measured | Before | Target |")
+    print("|---|---|---|---|")
+    for section in sections:
+        rows = [row for row in section.rows if shown(row, measured)]
+        if rows:
+            print(f"| **{section.heading}** | | | |")
+        for row in rows:
+            print(markdown_row(run, row))
+
+
+def run_all(programs, scenarios, sections, folder, open_with, markdown=False):
+    """Runs the scenarios and prints the sections' rows that they measure,
+    as text or as a Markdown table; returns 0 if every row was measured."""
     run = Run(programs, folder, open_with)
     started = time.monotonic()
     load_before = os.getloadavg()[0]
@@ -243,14 +315,17 @@ def run_all(programs, scenarios, sections, folder, open_with):
         measure(run, scenarios)
     except Failed as failure:
         run.fail(measured, str(failure))
-    for section in sections:
-        rows = [row for row in section.rows if row in measured]
-        if rows:
-            print(section.heading)
-        for row in rows:
-            print(report_row(run, row))
+    if markdown:
+        print_markdown(run, sections, measured)
+    else:
+        for section in sections:
+            rows = [row for row in section.rows if shown(row, measured)]
+            if rows:
+                print(section.heading)
+            for row in rows:
+                print(report_row(run, row))
     width, height = run.window_size or (0, 0)
-    print(f"  the window: {width}x{height} inside its frame, maximised; took "
-          f"{time.monotonic() - started:.0f} s, load average {load_before:.2f} before, "
-          f"{os.getloadavg()[0]:.2f} after")
+    print(f"{'' if markdown else '  '}the window: {width}x{height} inside its frame, "
+          f"maximised; took {time.monotonic() - started:.0f} s, load average "
+          f"{load_before:.2f} before, {os.getloadavg()[0]:.2f} after")
     return 0 if not run.failures else 1
