@@ -804,8 +804,10 @@ bool Journal::Unflushed() const {
     return !pending->Empty() || runOpen;
 }
 
+// A forked child (a test's death test) hands nothing over: the writer thread
+// is not there, and its mutex may have been copied locked.
 void Journal::Flush() {
-    if (!Unflushed())
+    if (!Unflushed() || !InOwnProcess())
         return;
     pending->began = began;
     pending->time = Now();

@@ -163,6 +163,9 @@ TEST_F(EndingTest, IgnoredSignalsStayIgnoredAndTheWatchPutsEverythingBack) {
 TEST_F(EndingTest, ExitingWhileWatchedKeepsTheText) {
     GTEST_FLAG_SET(death_test_style, "fast");
     const std::string path = OpenedAndEdited("saved text");
+    // The child gets only this thread: the journal's writer must not be in the
+    // middle of anything (an allocation, its lock) when it forks.
+    ASSERT_TRUE(theApp.SyncJournal(10000));
     EXPECT_EXIT(
         {
             platform::EndingWatch watch(theApp.EndingHandlers());
