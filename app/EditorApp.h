@@ -56,6 +56,9 @@ class EditorApp {
     bool recovered = false;
     // How the recovery journal is kept, from the next StartUp on.
     Journal::Settings journalSettings;
+    // Whether StartUp makes a journal at all: only the benchmark turns it off,
+    // to measure Varne beside the same Varne without one.
+    bool journalWanted = true;
     // Where filePath's symbolic links led then (ResolveLinks); empty while unknown.
     std::string diskTarget;
     // Shut while a file is read or written; every way in passes it.

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/CommandLine.h"
 #include "app/EditorApp.h"
@@ -13,6 +14,18 @@ bool HasDisplay() {
         return value && *value;
     };
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+// For the benchmark alone, which compares Varne with and without its
+// recovery journal (bench/README.md). Never set otherwise: unsaved text is
+// then lost to a crash, and Varne says so.
+bool JournalSwitchedOff() {
+    const char* value = std::getenv("VARNE_BENCH_WITHOUT_JOURNAL");
+    if (!value || std::string(value) != "1")
+        return false;
+    std::fprintf(stderr, "varne: VARNE_BENCH_WITHOUT_JOURNAL=1: unsaved changes are not kept "
+                         "for recovery.\n");
+    return true;
 }
 
 } // namespace
@@ -32,6 +45,7 @@ int main(int argc, char* argv[]) {
     // Qt sees no argument but the program's name: the file names are Varne's.
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
+    theApp.journalWanted = !JournalSwitchedOff();
     theApp.StartUp(application);
     if (!files.empty())
         theApp.OpenFromCommandLine(files.front());

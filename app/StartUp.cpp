@@ -36,7 +36,8 @@ void EditorApp::StartUp(QApplication& application) {
     frameWindow = new platform::FrameWindow(varneMenu, varneAccelerators, std::move(handlers));
 
     CreateEditorWindow();
-    CreateJournal();
+    if (journalWanted)
+        CreateJournal();
     UpdateTitle();
     frameWindow->showMaximized();
 }

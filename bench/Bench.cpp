@@ -4,7 +4,9 @@
 // minified to one line; with --search, the search rows alone (Find, Replace
 // All, Go to Line); with --journal, the recovery journal's rows alone.
 // Usage: varne-bench [--one-line | --search | --journal] MEBIBYTES [FOLDER]
-// (varne-bench --cold-open FILE is one fresh process of the cold-open rows.)
+// (varne-bench --cold-open FILE is one fresh process of the cold-open rows;
+// varne-bench --write-page [--one-line] MEBIBYTES FILE only writes the page,
+// for the benchmark in a real X server.)
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
@@ -982,9 +984,28 @@ void JournalRows(QApplication& application, const std::string& path) {
 
 } // namespace
 
+// Writes the page the rows measure, and nothing else.
+int WritePage(int argc, char* argv[]) {
+    const bool oneLine = argc == 5 && std::string(argv[2]) == "--one-line";
+    if (argc != (oneLine ? 5 : 4)) {
+        std::fprintf(stderr, "usage: varne-bench --write-page [--one-line] MEBIBYTES FILE\n");
+        return 2;
+    }
+    const int64_t mebibytes = std::atoll(argv[argc - 2]);
+    WriteHtml(argv[argc - 1], mebibytes << 20, oneLine);
+    std::ifstream written(argv[argc - 1], std::ios::binary | std::ios::ate);
+    if (mebibytes <= 0 || !written || int64_t(written.tellg()) < (mebibytes << 20)) {
+        std::fprintf(stderr, "varne-bench: could not write %s\n", argv[argc - 1]);
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char* argv[]) {
     if (argc == 3 && std::string(argv[1]) == "--cold-open")
         return ColdOpen(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--write-page")
+        return WritePage(argc, argv);
     const bool oneLine = argc > 1 && std::string(argv[1]) == "--one-line";
     const bool searchOnly = argc > 1 && std::string(argv[1]) == "--search";
     const bool journalOnly = argc > 1 && std::string(argv[1]) == "--journal";
