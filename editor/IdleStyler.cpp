@@ -168,8 +168,8 @@ void IdleStyler::StyleChunk(Position fromLine, Position toLine) {
     for (const Kept& stretch : kept) {
         if (stretch.start > end)
             break;
-        before.push_back({LineOf(stretch.start), stretch.entryStyle, stretch.entryLineState,
-                          stretch.end});
+        before.push_back(
+            {LineOf(stretch.start), stretch.entryStyle, stretch.entryLineState, stretch.end});
         for (Position line = before.back().line + 1; line <= toLine; ++line) {
             const Position lineStart = LineStart(line);
             if (lineStart >= stretch.end)
