@@ -3,8 +3,8 @@
 //
 // The component styles on demand what it is about to paint; what lies beyond
 // waits until it comes into view, and a jump far into a big document then
-// styles everything before it at once. This styles the rest in slices of about
-// ten milliseconds, one at a time between events, so typing stays as quick as
+// styles everything before it at once. This styles the rest in slices of a
+// few milliseconds, one at a time between events, so typing stays as quick as
 // before: all of a document up to idleBound after a load, and beyond that as
 // far as the window has shown. A paint that would first have to style much
 // more than the window shows paints the text as it is, and the slices colour
