@@ -1,14 +1,19 @@
 // Measures how the editing component copes with very large documents, to
 // choose the largest one Varne accepts: for each size, the CPU time of the
-// open, of single keystrokes at the start, middle and end (with the paint that
-// shows them) and of the save, whether the save wrote every byte, and the peak
+// open, of styling in the 30 s of idle time after it (and how far it got), of
+// single keystrokes at the start, middle and end (with the paint that shows
+// them), of Ctrl+End and of colouring the end in idle time after it, and of
+// the save, whether the save wrote every byte, and the peak
 // memory, with the window's own limit lifted; then, under the real limit, what
 // becomes of a paste of 16 MiB and one of 128 MiB at the end. Each size runs
 // in a child process so that peaks do not add up.
 // Usage: varne-limit-bench FOLDER MEBIBYTES...
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +110,22 @@ double KeystrokeAt(Position position) {
     return samples[1];
 }
 
+// Runs the event loop for some seconds, or until done says so (asked every
+// 10 ms), as while nobody touches anything; returns the wall seconds.
+template <typename Done> double Idle(double seconds, Done done) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done() || double(clock.elapsed()) >= seconds * 1000)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    return double(clock.elapsed()) / 1000;
+}
+
 int Measure(QApplication& application, const std::string& folder, int64_t mebibytes) {
     const std::string path = folder + "/varne-limit-" + std::to_string(::getpid()) + ".html";
     const std::string saved = path + ".saved";
@@ -122,9 +143,26 @@ int Measure(QApplication& application, const std::string& folder, int64_t mebiby
     const double open = CpuSeconds() - start;
     const Position length = theApp.SendEditor(SCI_GETLENGTH);
 
+    start = CpuSeconds();
+    Idle(30, [] { return false; });
+    const double idle = CpuSeconds() - start;
+    const Position styled = theApp.SendEditor(SCI_GETENDSTYLED);
+
     const double atStart = KeystrokeAt(0);
     const double inMiddle = KeystrokeAt(length / 2);
     const double atEnd = KeystrokeAt(theApp.SendEditor(SCI_GETLENGTH) - 3);
+
+    theApp.SendEditor(SCI_GOTOPOS, 0);
+    Paint();
+    start = CpuSeconds();
+    QTest::keyClick(theApp.editorWindow, Qt::Key_End, Qt::ControlModifier);
+    Paint();
+    const double jump = CpuSeconds() - start;
+    start = CpuSeconds();
+    const double coloured = Idle(3600, [] {
+        return theApp.SendEditor(SCI_GETENDSTYLED) >= theApp.SendEditor(SCI_GETLENGTH);
+    });
+    const double colouring = CpuSeconds() - start;
 
     theApp.filePath = saved;
     start = CpuSeconds();
@@ -134,10 +172,12 @@ int Measure(QApplication& application, const std::string& folder, int64_t mebiby
     ::stat(saved.c_str(), &st);
     const bool whole = ok && st.st_size == theApp.SendEditor(SCI_GETLENGTH);
 
-    std::printf("%6lld MiB  loaded %-3s  open %6.2f s  key start/middle/end %7.3f %7.3f %7.3f s"
-                "  save %6.2f s %-6s  peak %6ld MiB",
-                static_cast<long long>(mebibytes), length == bytes ? "yes" : "NO", open, atStart,
-                inMiddle, atEnd, save, whole ? "whole" : "FAILED", PeakResidentMiB());
+    std::printf("%6lld MiB  loaded %-3s  open %6.2f s  idle 30 s: %5.2f s, styled %5lld MiB"
+                "  key start/middle/end %7.3f %7.3f %7.3f s  Ctrl+End %6.3f s, coloured after"
+                " %5.1f s (%5.1f s)  save %6.2f s %-6s  peak %6ld MiB",
+                static_cast<long long>(mebibytes), length == bytes ? "yes" : "NO", open, idle,
+                static_cast<long long>(styled >> 20), atStart, inMiddle, atEnd, jump, coloured,
+                colouring, save, whole ? "whole" : "FAILED", PeakResidentMiB());
 
     theApp.editorWindow->SetSizeLimit(EditorWindow::defaultSizeLimit);
     for (int pasted : {16, 128}) {
@@ -176,6 +216,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Recovery journals of the bench's own, beside its files, never the
+    // user's: the keys it types would leave journals of files it removes.
+    const std::string state =
+        std::string(argv[1]) + "/varne-limit-state-" + std::to_string(::getpid());
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     int status = 0;
     for (int i = 2; i < argc; ++i) {
         const pid_t child = ::fork();
@@ -192,5 +237,7 @@ int main(int argc, char* argv[]) {
             status = 1;
         }
     }
+    if (std::system(("rm -rf '" + state + "'").c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", state.c_str());
     return status;
 }

@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QTextBoundaryFinder>
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -80,6 +82,124 @@ QTextBoundaryFinder::BoundaryType FinderType(QAccessible::TextBoundaryType type)
     }
 }
 
+// The lines the items of a line are looked for in: the line, the lines next
+// to it, and beyond those lines without any letter or digit (blank ones, say),
+// up to itemLinesAround on each side. An item can reach across such lines.
+// Worked out a line at a time, as far as a search needs them.
+class ItemLines {
+  public:
+    ItemLines(const DocumentText& document, long line)
+        : document(document), line(line), first(line), last(line) {}
+
+    long Floor() const { return document.LineStart(first); }
+    long Ceiling() const { return document.LineStart(last + 1); }
+    bool FloorFinal() const { return firstFinal; }
+    bool CeilingFinal() const { return lastFinal; }
+
+    void WidenDown() {
+        if (first == line ? first > 0
+                          : first > 0 && line - first < itemLinesAround && !HasWords(first))
+            --first;
+        else
+            firstFinal = true;
+    }
+    void WidenUp() {
+        const long lines = document.Lines();
+        if (last == line ? last < lines - 1
+                         : last < lines - 1 && last - line < itemLinesAround && !HasWords(last))
+            ++last;
+        else
+            lastFinal = true;
+    }
+
+  private:
+    bool HasWords(long at) const {
+        const QString text = document.Decode(document.LineStart(at), document.LineStart(at + 1));
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
+    }
+
+    const DocumentText& document;
+    const long line;
+    long first;
+    long last;
+    bool firstFinal = false;
+    bool lastFinal = false;
+};
+
+// Where the text may be cut without changing any character or word
+// boundary, or its kind, on either side. Between two ASCII characters the
+// first of which neither joins words or numbers (letters, digits, '_' and
+// . , ; : ') nor runs on (a space, before another one), the boundaries on
+// each side stand on their own. With a Latin letter the nearest letter on
+// both sides, the punctuation around the cut falls in the same run of one
+// script in the part as in the whole; it matters to Thai, whose words Qt
+// finds with a dictionary over each run.
+constexpr long cutBlock = 1024;
+constexpr long scriptReach = 64; // how far a Latin letter is looked for
+
+bool IsLatinLetter(char byte) {
+    const char lower = char(byte | 0x20);
+    return lower >= 'a' && lower <= 'z';
+}
+
+// Whether the bytes may be cut before bytes[at].
+bool CutsBefore(const std::string& bytes, size_t at) {
+    static constexpr char cutters[] = "!\"#$%&()*+-/<=>?@[\\]^`{|}~\t";
+    const char before = bytes[at - 1];
+    const char after = bytes[at];
+    if (static_cast<unsigned char>(after) >= 0x80)
+        return false;
+    if (before == ' ' ? after == ' ' : before == '\0' || !std::strchr(cutters, before))
+        return false;
+    auto latinFirst = [&](size_t i) {
+        return static_cast<unsigned char>(bytes[i]) < 0x80 && IsLatinLetter(bytes[i]);
+    };
+    auto notAscii = [&](size_t i) { return static_cast<unsigned char>(bytes[i]) >= 0x80; };
+    bool left = false;
+    for (size_t i = at; i-- > 0 && at - i <= size_t(scriptReach) && !notAscii(i);) {
+        if ((left = latinFirst(i)))
+            break;
+    }
+    bool right = false;
+    for (size_t i = at; i < bytes.size() && i - at < size_t(scriptReach) && !notAscii(i); ++i) {
+        if ((right = latinFirst(i)))
+            break;
+    }
+    return left && right;
+}
+
+// The nearest cut at or before a position (down to floor) and at or after it
+// (up to ceiling), read a block at a time.
+long CutAtOrBefore(const TextSource& source, long position, long floor) {
+    std::string bytes;
+    // A cut needs the byte after it.
+    for (long end = std::min(position, source.Length() - 1) + 1; end > floor + 1; end -= cutBlock) {
+        const long start = std::max(floor, end - cutBlock - 1);
+        const long from = std::max(0L, start - scriptReach);
+        source.Read(from, end + scriptReach, bytes);
+        for (long at = end - 1; at > start; --at) {
+            if (CutsBefore(bytes, size_t(at - from)))
+                return at;
+        }
+    }
+    return floor;
+}
+
+long CutAtOrAfter(const TextSource& source, long position, long ceiling) {
+    std::string bytes;
+    // A cut needs the byte before it.
+    for (long start = std::max(position, 1L); start < ceiling; start += cutBlock) {
+        const long end = std::min(ceiling, start + cutBlock);
+        const long from = std::max(0L, start - 1 - scriptReach);
+        source.Read(from, end + scriptReach, bytes);
+        for (long at = start; at < end; ++at) {
+            if (CutsBefore(bytes, size_t(at - from)))
+                return at;
+        }
+    }
+    return ceiling;
+}
+
 void Report(QObject* editor, int offset, const QString& removed, const QString& inserted) {
     const QString gone = Limited(removed, eventTextLimit);
     const QString added = Limited(inserted, eventTextLimit);
@@ -142,6 +262,63 @@ DocumentText QueryText(EditorWindow* editor) {
 // it, among other times (EditorWindow::SetTransferring).
 bool AcceptsEdits(EditorWindow* editor) {
     return editor->SendScintilla(SCI_GETREADONLY) == 0;
+}
+
+// Where the item before (which -1), at (0) or after (1) the offset starts and
+// ends, in a window of the text that starts at offset base.
+void FindItem(const QString& window, int base, int which, int offset,
+              QTextBoundaryFinder::BoundaryType type, int& start, int& end) {
+    ItemFinder finder(type, window);
+    finder.MoveTo(offset - base);
+    if (which < 0) {
+        end = finder.Back(true);
+        start = finder.Back(false);
+    } else if (which > 0) {
+        start = finder.Forward();
+        end = finder.Forward();
+    } else {
+        start = finder.Back(true);
+        end = finder.Forward();
+    }
+    start += base;
+    end += base;
+}
+
+QString ItemText(const QString& window, int base, int which, int start, int end, int* startOffset,
+                 int* endOffset) {
+    if (which != 0 && start == end)
+        return QString();
+    *startOffset = start;
+    *endOffset = end;
+    return window.mid(start - base, end - start);
+}
+
+// A character or a word: looked for in a window of the text around the
+// offset that ends where no boundary depends on what lies beyond, widened
+// until the item found does not reach an end of it (unless that is an end of
+// the lines the item may reach). The answer is then the one all those lines
+// would give, at the cost of the window.
+QString NearbyItem(const DocumentText& document, const TextSource& source, long position, int which,
+                   int offset, QTextBoundaryFinder::BoundaryType type, int* startOffset,
+                   int* endOffset) {
+    ItemLines lines(document, document.LineOf(position));
+    for (long reach = 256;; reach *= 2) {
+        const long from = CutAtOrBefore(source, position - reach, lines.Floor());
+        const long to = CutAtOrAfter(source, position + reach, lines.Ceiling());
+        const int base = document.OffsetOf(from);
+        const QString window = document.Decode(from, to);
+        int start, end;
+        FindItem(window, base, which, offset, type, start, end);
+        const bool startCut = start == base && !(from == lines.Floor() && lines.FloorFinal());
+        const bool endCut =
+            end == base + int(window.size()) && !(to == lines.Ceiling() && lines.CeilingFinal());
+        if (!startCut && !endCut)
+            return ItemText(window, base, which, start, end, startOffset, endOffset);
+        if (startCut && from == lines.Floor())
+            lines.WidenDown();
+        if (endCut && to == lines.Ceiling())
+            lines.WidenUp();
+    }
 }
 
 } // namespace
@@ -268,7 +445,8 @@ QString EditorAccessible::Item(int which, int offset, QAccessible::TextBoundaryT
         (which == 0 && offset == count && boundaryType == QAccessible::CharBoundary))
         return QString();
 
-    const long line = document.LineOfOffset(offset);
+    const long position = document.PositionOf(offset);
+    const long line = document.LineOf(position);
     switch (boundaryType) {
     case QAccessible::LineBoundary:
     case QAccessible::ParagraphBoundary: {
@@ -289,40 +467,22 @@ QString EditorAccessible::Item(int which, int offset, QAccessible::TextBoundaryT
         break;
     }
 
-    // The item can reach into the lines next to this one, and across lines
-    // without any letter or digit (blank ones, say), so those are taken in
-    // too, within bounds.
-    auto hasWords = [&](long at) {
-        const QString text =
-            document.Text(document.OffsetOfLine(at), document.OffsetOfLine(at + 1));
-        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
-    };
-    long first = std::max(0L, line - 1);
-    while (first > 0 && line - first < itemLinesAround && !hasWords(first))
-        --first;
-    long last = std::min(document.Lines() - 1, line + 1);
-    while (last < document.Lines() - 1 && last - line < itemLinesAround && !hasWords(last))
-        ++last;
-    const int base = document.OffsetOfLine(first);
-    const QString window = document.Text(base, document.OffsetOfLine(last + 1));
-    ItemFinder finder(FinderType(boundaryType), window);
-    finder.MoveTo(offset - base);
+    if (boundaryType != QAccessible::SentenceBoundary)
+        return NearbyItem(document, Editor()->Accessibility().Source(), position, which, offset,
+                          FinderType(boundaryType), startOffset, endOffset);
+
+    // A sentence may depend on text far beyond it: it is looked for in all of
+    // the lines the item may reach.
+    ItemLines lines(document, line);
+    while (!lines.FloorFinal())
+        lines.WidenDown();
+    while (!lines.CeilingFinal())
+        lines.WidenUp();
+    const int base = document.OffsetOf(lines.Floor());
+    const QString window = document.Decode(lines.Floor(), lines.Ceiling());
     int start, end;
-    if (which < 0) {
-        end = finder.Back(true);
-        start = finder.Back(false);
-    } else if (which > 0) {
-        start = finder.Forward();
-        end = finder.Forward();
-    } else {
-        start = finder.Back(true);
-        end = finder.Forward();
-    }
-    if (which != 0 && start == end)
-        return QString();
-    *startOffset = base + start;
-    *endOffset = base + end;
-    return window.mid(start, end - start);
+    FindItem(window, base, which, offset, QTextBoundaryFinder::Sentence, start, end);
+    return ItemText(window, base, which, start, end, startOffset, endOffset);
 }
 
 int EditorAccessible::characterCount() const {

@@ -45,6 +45,7 @@ enum EditorMessage : unsigned int {
     SCI_GETENDSTYLED = 2028,
     SCI_GETEOLMODE = 2030,
     SCI_SETEOLMODE = 2031,
+    SCI_STARTSTYLING = 2032,
     SCI_STYLECLEARALL = 2050,
     SCI_STYLESETFORE = 2051,
     SCI_STYLESETBACK = 2052,
@@ -56,6 +57,7 @@ enum EditorMessage : unsigned int {
     SCI_BEGINUNDOACTION = 2078,
     SCI_ENDUNDOACTION = 2079,
     SCI_SETSTYLEBITS = 2090,
+    SCI_GETLINESTATE = 2093,
     SCI_GETLINEENDPOSITION = 2136,
     SCI_GETREADONLY = 2140,
     SCI_GETSELECTIONSTART = 2143,
@@ -81,6 +83,7 @@ enum EditorMessage : unsigned int {
     SCI_CLEAR = 2180,
     SCI_GETOVERTYPE = 2187,
     SCI_REPLACETARGET = 2194,
+    SCI_DOCLINEFROMVISIBLE = 2221,
     SCI_SETLAYOUTCACHE = 2272,
     SCI_TEXTWIDTH = 2276,
     SCI_TEXTHEIGHT = 2279,
@@ -121,6 +124,7 @@ enum EditorMessage : unsigned int {
     SCI_DROPSELECTIONN = 2671,
     SCI_CHANGEINSERTION = 2672,
     SCI_SETTARGETRANGE = 2686,
+    SCI_SETIDLESTYLING = 2692,
     SCI_GETLINECHARACTERINDEX = 2710,
     SCI_SETLEXER = 4001,
     SCI_COLOURISE = 4003,
@@ -160,6 +164,8 @@ enum ModificationFlag : int {
 enum EndOfLineMode { SC_EOL_CRLF = 0, SC_EOL_CR = 1, SC_EOL_LF = 2 };
 
 constexpr int SC_CACHE_PAGE = 2; // the layout cache keeps the lines on screen
+// Scrolling styles a little of what it brings into view at once, the rest in idle time.
+constexpr int SC_IDLESTYLING_TOVISIBLE = 1;
 constexpr int SCLEX_HTML = 4;
 constexpr int STYLE_DEFAULT = 32;
 

@@ -143,10 +143,11 @@ bool EditorApp::ApplyReplacements(const ReplacementPlan& plan, const SearchProgr
 // window waits. Styled here in slices instead, the work goes on behind the
 // progress window and can be stopped.
 bool EditorApp::StyleThrough(Position end, const SearchProgress& progress) {
+    if (!editorWindow)
+        return true;
     end = std::min(end, SendEditor(SCI_GETLENGTH));
     for (Position styled = SendEditor(SCI_GETENDSTYLED); styled < end;) {
-        SendEditor(SCI_COLOURISE, static_cast<unsigned long>(styled),
-                   std::min(end, styled + styleSlice));
+        editorWindow->StyleTo(std::min(end, styled + styleSlice));
         const Position reached = SendEditor(SCI_GETENDSTYLED);
         if (reached <= styled)
             break;

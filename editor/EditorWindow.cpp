@@ -20,6 +20,11 @@ EditorWindow::EditorWindow(QWidget* parent)
                     CheckInsertion(length);
             });
     SendScintilla(SCI_SETLAYOUTCACHE, layoutCache);
+    // A jump far into a document that is not styled that far, by a key, the
+    // scroll bar or a command, shows the text at once and colours it in idle
+    // time instead of styling everything before it first. Paints leave it to
+    // the idle styler (IdleStyler.h).
+    SendScintilla(SCI_SETIDLESTYLING, SC_IDLESTYLING_TOVISIBLE);
     SendScintilla(SCI_SETPOSITIONCACHE, positionCacheEntries);
     accessibility->Start();
 }
@@ -28,22 +33,17 @@ EditorWindow::~EditorWindow() = default;
 
 int EditorWindow::ModificationEventMask() const {
     // The check before each insertion keeps the document within its limit.
-    int mask = SC_MOD_INSERTCHECK;
-    // A screen reader and the recovery journal hear of every insertion and
-    // deletion, from the notifications sent before each change: the text a
-    // deletion takes away is still there then, and QScintilla copies the
+    // The styler keeps account of what each change leaves right, and a
+    // screen reader and the recovery journal hear of every insertion and
+    // deletion, all from the notifications sent before each change: the text
+    // a deletion takes away is still there then, and QScintilla copies the
     // text of each insertion it reports after the fact, which the journal
     // reads from the component itself once the typing has moved on.
-    if (recordingChanges || (accessibility && accessibility->FollowsChanges()))
-        mask |= SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
-    return mask;
+    return SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
 }
 
 void EditorWindow::SetChangeRecording(bool on) {
-    if (on == recordingChanges)
-        return;
     recordingChanges = on;
-    ApplyModificationEventMask();
 }
 
 void EditorWindow::ApplyModificationEventMask() {
@@ -161,6 +161,9 @@ QRect EditorWindow::CaretArea() const {
 // Paints wait, rather than being merely held back by Qt: one already due when
 // a load began would still style and lay out the text that had arrived.
 void EditorWindow::paintEvent(QPaintEvent* event) {
-    if (!transferring)
-        QsciScintillaBase::paintEvent(event);
+    if (transferring)
+        return;
+    idleStyler->BeforePaint();
+    QsciScintillaBase::paintEvent(event);
+    idleStyler->AfterPaint();
 }

@@ -29,9 +29,9 @@ class EditorWindow : public QsciScintillaBase {
     // again whenever what they depend on changes.
     int ModificationEventMask() const;
     void ApplyModificationEventMask();
-    // Whether every change is reported before it is made, for the recovery
-    // journal: where, how much goes and how much comes, at a cost that does
-    // not grow with the document.
+    // Whether the recovery journal records every change, from the
+    // notifications sent before it is made: where, how much goes and how much
+    // comes, at a cost that does not grow with the document.
     void SetChangeRecording(bool on);
     bool RecordsChanges() const { return recordingChanges; }
 
@@ -119,6 +119,10 @@ class EditorWindow : public QsciScintillaBase {
     void SetSizeLimit(Position bytes) { sizeLimit = bytes; }
     // Whether inserted bytes fit in place of removed ones.
     bool Accepts(Position inserted, Position removed = 0) const;
+
+    // Styles the text up to position, and what an edit left right beyond
+    // it as soon as styling reaches it (IdleStyler.h).
+    void StyleTo(Position position) { idleStyler->StyleTo(position); }
 
     // While a file is read into the window or written from it, or other work
     // holds the whole text (a search, Replace All: app/TransferDoor.h),

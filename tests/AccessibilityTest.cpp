@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "editor/EditorAccessible.h"
 #include "editor/EditorWindow.h"
@@ -60,6 +61,25 @@ QString Replay(QString text, const std::vector<AccessibilityRecord>& events) {
             text.insert(event.position, event.inserted);
     }
     return text;
+}
+
+// The item before (which -1), at (0) or after (1) the offset, against Qt's
+// own default answer, which reads the whole text.
+void ExpectQtsItem(QAccessibleTextInterface* text, int offset, QAccessible::TextBoundaryType type,
+                   int which) {
+    int start, end, qtsStart, qtsEnd;
+    const QString ours = which < 0   ? text->textBeforeOffset(offset, type, &start, &end)
+                         : which > 0 ? text->textAfterOffset(offset, type, &start, &end)
+                                     : text->textAtOffset(offset, type, &start, &end);
+    using Qts = QAccessibleTextInterface;
+    const QString qts = which < 0   ? text->Qts::textBeforeOffset(offset, type, &qtsStart, &qtsEnd)
+                        : which > 0 ? text->Qts::textAfterOffset(offset, type, &qtsStart, &qtsEnd)
+                                    : text->Qts::textAtOffset(offset, type, &qtsStart, &qtsEnd);
+    EXPECT_EQ(ours, qts) << "type " << type << ", which " << which << ", offset " << offset;
+    if (!qts.isEmpty()) {
+        EXPECT_EQ(std::make_pair(start, end), std::make_pair(qtsStart, qtsEnd))
+            << "type " << type << ", which " << which << ", offset " << offset;
+    }
 }
 
 class AccessibilityTest : public EditorTest {
@@ -187,27 +207,7 @@ TEST_F(AccessibilityTest, CharactersWordsAndLinesFollowQtsRulesForTheWholeText) 
                 if (which == 0 && (offset == count || offset == 0) &&
                     type != QAccessible::LineBoundary)
                     continue;
-                int start, end, referenceStart, referenceEnd;
-                QString ours, reference;
-                if (which < 0) {
-                    ours = text->textBeforeOffset(offset, type, &start, &end);
-                    reference = text->QAccessibleTextInterface::textBeforeOffset(
-                        offset, type, &referenceStart, &referenceEnd);
-                } else if (which > 0) {
-                    ours = text->textAfterOffset(offset, type, &start, &end);
-                    reference = text->QAccessibleTextInterface::textAfterOffset(
-                        offset, type, &referenceStart, &referenceEnd);
-                } else {
-                    ours = text->textAtOffset(offset, type, &start, &end);
-                    reference = text->QAccessibleTextInterface::textAtOffset(
-                        offset, type, &referenceStart, &referenceEnd);
-                }
-                ASSERT_EQ(ours, reference)
-                    << "type " << type << ", which " << which << ", offset " << offset;
-                if (!reference.isEmpty()) {
-                    EXPECT_EQ(start, referenceStart) << "type " << type << " offset " << offset;
-                    EXPECT_EQ(end, referenceEnd) << "type " << type << " offset " << offset;
-                }
+                ExpectQtsItem(text, offset, type, which);
             }
         }
     }
@@ -221,6 +221,86 @@ TEST_F(AccessibilityTest, CharactersWordsAndLinesFollowQtsRulesForTheWholeText) 
     EXPECT_EQ(text->textAfterOffset(0, QAccessible::LineBoundary, &start, &end),
               U(u"<head><title>Caf\u00E9 \u65E5\u672C</title></head>\r\n"));
     EXPECT_EQ(start, 8);
+}
+
+// A page minified to one line: characters and words are found from the text
+// around the offset, with Qt's answers for the whole text, whatever joins or
+// parts them (numbers with points and commas, apostrophes, Thai without
+// spaces, combining accents, flags, joined emoji, Hebrew quotes, a word of
+// thousands of letters, runs of punctuation), and a query in the middle of
+// megabytes reads a few kilobytes.
+TEST_F(AccessibilityTest, ItemsOnALongLineAreFoundFromTheTextAroundThem) {
+    // clang-format off
+    const QString pieces[] = {
+        U(u"<div class=\"a-b\">"), U(u"it's 3.14, 1,000;x:y "), U(u"\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"),
+        U(u"e\u0301te\u0301 "), U(u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\U0001F1EB"),
+        U(u"\U0001F469\u200D\U0001F4BB "), U(u"\u05E6\u05D4\"\u05DC "), U(u"((((((((((((((("),
+        U(u"a.b(c,d);e.f(g)+h[i]={j:k};"), U(u"&amp;&#160; "), U(u"</div>"), U(u"_x_ ")};
+    // clang-format on
+    // Long words and numbers, each ending in what may join it to the next.
+    const QString joiners[] = {U(u".5"), U(u",5"), U(u";5"),  U(u".x"),    U(u"'s"),
+                               U(u":y"), U(u"_z"), U(u"\"q"), U(u"\u0301")};
+    std::mt19937 random(5);
+    QString line;
+    std::vector<int> offsets;
+    while (line.size() < 40000) {
+        if (random() % 40 == 0) {
+            offsets.push_back(int(line.size()) + 1000);
+            line += QString(2000, QChar(offsets.size() % 2 ? 'w' : '9')) + QString(30, QChar('9')) +
+                    joiners[offsets.size() % std::size(joiners)];
+        }
+        line += pieces[random() % std::size(pieces)];
+    }
+    Load(line.toStdString() + "\n");
+    QAccessibleTextInterface* text = TextOf();
+    const int count = text->characterCount();
+    while (offsets.size() < 80)
+        offsets.push_back(1 + int(random() % unsigned(count - 2)));
+    for (const int offset : offsets) {
+        for (int which = -1; which <= 1; ++which) {
+            ExpectQtsItem(text, offset, QAccessible::CharBoundary, which);
+            ExpectQtsItem(text, offset, QAccessible::WordBoundary, which);
+        }
+    }
+
+    // Thai, whose words Qt finds with a dictionary over each run of one
+    // script. Digits, punctuation and spaces belong to the run before them,
+    // or at the start of a text to the run after them: a part cut out of the
+    // line must not move them from one run to another. Every offset.
+    const QString thai = U(u"\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22").repeated(30);
+    const QString aroundThai[] = {QString("ab ").repeated(100) + QString(600, '9') + ";5" +
+                                      QString(16, '(') + thai + " end",
+                                  thai + "((((12 " + QString(600, 'a') + " end"};
+    for (const QString& around : aroundThai) {
+        Load(around.toStdString() + "\n");
+        for (int offset = 1; offset < text->characterCount() - 1; ++offset) {
+            for (int which = -1; which <= 1; ++which)
+                ExpectQtsItem(text, offset, QAccessible::WordBoundary, which);
+        }
+    }
+
+    // Four megabytes on one line, read around its middle.
+    std::string page;
+    while (page.size() < (4u << 20))
+        page += "<p class=\"x\">Caf\xC3\xA9 some text</p><script>f(a,b);</script>";
+    Load(page);
+    const int middle = text->characterCount() / 2;
+    const long long before = ScreenReaderBytesRead();
+    int start, end;
+    for (QAccessible::TextBoundaryType type :
+         {QAccessible::CharBoundary, QAccessible::WordBoundary}) {
+        EXPECT_FALSE(text->textAtOffset(middle, type, &start, &end).isEmpty());
+        EXPECT_FALSE(text->textBeforeOffset(middle, type, &start, &end).isEmpty());
+        EXPECT_FALSE(text->textAfterOffset(middle, type, &start, &end).isEmpty());
+    }
+    text->setCursorPosition(middle);
+    text->setSelection(0, middle, middle + 5);
+    text->selection(0, &start, &end);
+    EXPECT_EQ(text->cursorPosition(), middle + 5);
+    Settle();
+    // A few pieces of the index and a little text around the offset each,
+    // nothing like the line.
+    EXPECT_LT(ScreenReaderBytesRead() - before, 256 * 1024);
 }
 
 TEST_F(AccessibilityTest, TypingDeletingPastingAndUndoAreReportedWithTheirOffsets) {
@@ -808,10 +888,10 @@ TEST_F(AccessibilityTest, QueriesAndEventsAtTheEndOfABigDocumentCostNoMoreThanAt
 using ScreenReaderArrivalTest = EditorTest;
 
 TEST_F(ScreenReaderArrivalTest, AReaderThatArrivesLaterGetsTheFullEditorAtOnce) {
-    // Without a reader only the insertion check and the recovery journal's
-    // notifications before each change, whose cost does not grow with the
-    // document, are asked of the component; a reader follows those same
-    // notifications, and none that QScintilla answers by counting.
+    // Without a reader only the notices before each change (the insertion
+    // check, the styler's and the recovery journal's), whose cost does not
+    // grow with the document, are asked of the component; a reader follows
+    // those same notifications, and none that QScintilla answers by counting.
     const long unread = SC_MOD_INSERTCHECK | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE;
     EXPECT_EQ(theApp.SendEditor(SCI_GETMODEVENTMASK), unread);
     TypeText("<p>before</p>");

@@ -102,9 +102,9 @@ TEST_F(LoadGuardTest, KeystrokesCostTheJournalNoCopyOfTheDocument) {
 
 TEST_F(LoadGuardTest, NoPerChangeWorkWithoutAScreenReader) {
     ASSERT_FALSE(QAccessible::isActive());
-    // Only the check before each insertion and the recovery journal's
-    // notifications before each change, which cost the same whatever the
-    // document's size.
+    // Only the notices before each change (the insertion check, and those the
+    // styler and the recovery journal keep account of), which cost the same
+    // whatever the document's size.
     auto expectNothingPerChange = [&](const char* when) {
         // No change notifications but those, no character index in the
         // component.
